@@ -1,0 +1,130 @@
+#include "leap_test.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "platform.h"
+
+namespace {
+
+constexpr std::int64_t MillisecondsPerSecond = 1000;
+
+// Two's-complement reading of an unsigned value, without relying on the
+// implementation-defined narrowing conversion.
+std::int64_t ToSigned64(std::uint64_t value) {
+  if (value <= static_cast<std::uint64_t>(INT64_MAX)) {
+    return static_cast<std::int64_t>(value);
+  }
+  return -static_cast<std::int64_t>(~value) - 1;
+}
+
+std::int32_t ToSigned32(std::uint32_t value) {
+  if (value <= static_cast<std::uint32_t>(INT32_MAX)) {
+    return static_cast<std::int32_t>(value);
+  }
+  return -static_cast<std::int32_t>(~value) - 1;
+}
+
+std::uint64_t WrappingDifference(std::int64_t current, std::int64_t previous) {
+  return static_cast<std::uint64_t>(current) -
+         static_cast<std::uint64_t>(previous);
+}
+
+void StoreSample(SampleRing& ring, std::int64_t sample) {
+  ring.slots[ring.position] = sample;
+  ring.position = (ring.position + 1) % SampleRingSize;
+}
+
+// Reads the counter, reporting a failure at once; the pass goes on with
+// whatever the sample then holds.
+void ReadCounterOrReport(std::int64_t& sample) {
+  if (!ReadCounter(sample)) {
+    std::printf("QPC() failed with error %d\n", LastPlatformError());
+    std::fflush(stdout);
+  }
+}
+
+void PrintLeapReport(LeapTestState& state) {
+  SampleRing& ring = state.ring;
+  for (int n = ReportSampleCount; n >= 1; --n) {
+    std::printf("      Previous %d:  %" PRIX64 "\n", n,
+                static_cast<std::uint64_t>(ring.slots[ring.position]));
+    ring.position = (ring.position + 1) % SampleRingSize;
+  }
+  std::printf("LEAP: Current:     %" PRIX64 "  delta = %" PRIX64 "\n",
+              static_cast<std::uint64_t>(state.currentSample),
+              WrappingDifference(state.currentSample, state.previousSample));
+  for (int i = 1; i <= ReportSampleCount; ++i) {
+    ReadCounter(state.currentSample);  // a failure here just repeats a value
+    std::printf("      Next     %d:  %" PRIX64 "\n", i,
+                static_cast<std::uint64_t>(state.currentSample));
+    StoreSample(ring, state.currentSample);
+  }
+  std::printf("\n");
+  // Without this a report to a file or pipe could sit in the buffer until
+  // the process is stopped, and be lost with it.
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+std::int32_t CounterIntervalMs(std::int64_t currentSample,
+                               std::int64_t previousSample,
+                               std::int64_t frequency) {
+  const std::uint64_t product =
+      WrappingDifference(currentSample, previousSample) *
+      static_cast<std::uint64_t>(MillisecondsPerSecond);
+  const std::int64_t quotient = ToSigned64(product) / frequency;
+  return ToSigned32(static_cast<std::uint32_t>(
+      static_cast<std::uint64_t>(quotient) & UINT32_MAX));
+}
+
+std::int32_t TickDiscrepancyMs(std::int32_t counterIntervalMs,
+                               std::uint32_t currentTick,
+                               std::uint32_t previousTick) {
+  const std::uint32_t tickInterval = currentTick - previousTick;
+  return ToSigned32(static_cast<std::uint32_t>(counterIntervalMs) -
+                    tickInterval);
+}
+
+void StartLeapTest(LeapTestState& state) {
+  state = LeapTestState{};
+  if (!ReadCounterFrequency(state.frequency)) {
+    std::printf("QPF() failed with error %d\n", LastPlatformError());
+    std::fflush(stdout);
+    state.frequency = 0;
+  }
+  if (state.frequency < 0) {
+    state.frequency = 0;  // unusable as a divisor, like a failed read
+  }
+  state.previousTick = ReadTickCount();
+  ReadCounterOrReport(state.currentSample);
+  state.previousSample = state.currentSample;
+}
+
+void RunLeapTestPass(LeapTestState& state) {
+  ReadCounterOrReport(state.currentSample);
+  const std::uint32_t currentTick = ReadTickCount();
+  StoreSample(state.ring, state.currentSample);
+  // Without a frequency there is nothing to compare: keep sampling only.
+  if (state.frequency > 0) {
+    const std::int32_t discrepancy = TickDiscrepancyMs(
+        CounterIntervalMs(state.currentSample, state.previousSample,
+                          state.frequency),
+        currentTick, state.previousTick);
+    if (discrepancy > LeapThresholdMs || discrepancy < -LeapThresholdMs) {
+      PrintLeapReport(state);
+    }
+  }
+  state.previousSample = state.currentSample;
+  state.previousTick = currentTick;
+}
+
+void RunLeapTest() {
+  LeapTestState state;
+  StartLeapTest(state);
+  std::fflush(stdout);
+  for (;;) {
+    RunLeapTestPass(state);
+  }
+}

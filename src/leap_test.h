@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+
+// A leap is a disagreement of more than this between the counter's and the
+// tick count's measure of one pass.
+constexpr std::int32_t LeapThresholdMs = 500;
+constexpr int SampleRingSize = 10;
+constexpr int ReportSampleCount = 9;  // samples shown before and after a leap
+
+// The most recent counter samples; `position` is the next slot to write,
+// which is also the oldest one.
+struct SampleRing {
+  std::int64_t slots[SampleRingSize];
+  int position;
+};
+
+struct LeapTestState {
+  std::int64_t frequency;  // counts per second; 0 when it could not be read
+  std::int64_t currentSample;
+  std::int64_t previousSample;
+  std::uint32_t previousTick;
+  SampleRing ring;
+};
+
+// Milliseconds of counter time between two samples: the difference and the
+// product wrap modulo 2^64, the quotient truncates toward zero and only its
+// low 32 bits are kept. `frequency` must be positive.
+std::int32_t CounterIntervalMs(std::int64_t currentSample,
+                               std::int64_t previousSample,
+                               std::int64_t frequency);
+
+// Counter interval minus tick interval, modulo 2^32, so that a wrap of the
+// tick count between the two ticks does not count.
+std::int32_t TickDiscrepancyMs(std::int32_t counterIntervalMs,
+                               std::uint32_t currentTick,
+                               std::uint32_t previousTick);
+
+// Reads the frequency, the first tick and the first sample.
+void StartLeapTest(LeapTestState& state);
+
+// One comparison of counter and tick count, printing a report on a leap.
+void RunLeapTestPass(LeapTestState& state);
+
+// Start plus passes for ever.
+[[noreturn]] void RunLeapTest();

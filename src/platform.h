@@ -1,0 +1,37 @@
+#pragma once
+
+// The narrow layer between the checks and the operating system. Each target
+// has its own implementation and its own platform_types.h, chosen by the
+// build; the tests link a scripted fake.
+
+#include <cstdint>
+
+#include "platform_types.h"  // PciKeySource for this target
+
+enum class PciKeyResult {
+  Found,        // the name at this index was written
+  NoMoreItems,  // the normal end of the enumeration
+  Failed,       // the enumeration broke off
+};
+
+// Opens the source of PCI device key names for reading.
+bool OpenPciKeys(PciKeySource& source);
+
+// Writes the name of the key at `index` (counting from 0), NUL-terminated,
+// into `name`, which holds `capacity` characters.
+PciKeyResult EnumPciKey(PciKeySource& source, std::uint32_t index,
+                        char16_t* name, std::uint32_t capacity);
+
+bool ClosePciKeys(PciKeySource& source);
+
+// Counts per second of the high-resolution counter.
+bool ReadCounterFrequency(std::int64_t& frequency);
+
+// Reads the high-resolution counter; on failure `counter` keeps its value.
+bool ReadCounter(std::int64_t& counter);
+
+// Milliseconds on a clock independent of the counter, wrapping at 2^32.
+std::uint32_t ReadTickCount();
+
+// The error number of the last failed platform call.
+int LastPlatformError();

@@ -1,0 +1,1 @@
+#error "leapcheck has no platform layer for this target: only Windows and Linux are supported"

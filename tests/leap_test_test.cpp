@@ -1,0 +1,230 @@
+#include "leap_test.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cinttypes>
+#include <cstdio>
+#include <string>
+
+#include "fake_platform.h"
+
+namespace {
+
+// Frequency 1,000,000: a millisecond is 1000 counts.
+constexpr std::int64_t CountsPerMs = 1000;
+
+class LeapTest : public testing::Test {
+ protected:
+  void SetUp() override { ResetFakePlatform(); }
+
+  // Starts at counter `counter` and tick `tick`; returns what was printed.
+  std::string Start(std::int64_t counter, std::uint32_t tick) {
+    QueueTick(tick);
+    QueueCounter(counter);
+    testing::internal::CaptureStdout();
+    StartLeapTest(state_);
+    return testing::internal::GetCapturedStdout();
+  }
+
+  std::string Pass(std::int64_t counter, std::uint32_t tick, bool ok = true) {
+    QueueCounter(counter, ok);
+    QueueTick(tick);
+    testing::internal::CaptureStdout();
+    RunLeapTestPass(state_);
+    return testing::internal::GetCapturedStdout();
+  }
+
+  // A pass that leaps to `counter`, followed by the report's nine readings.
+  std::string LeapPass(std::int64_t counter, std::uint32_t tick,
+                       const std::int64_t (&next)[ReportSampleCount]) {
+    QueueCounter(counter);
+    QueueTick(tick);
+    for (const std::int64_t sample : next) {
+      QueueCounter(sample);
+    }
+    testing::internal::CaptureStdout();
+    RunLeapTestPass(state_);
+    return testing::internal::GetCapturedStdout();
+  }
+
+  LeapTestState state_{};
+};
+
+std::string Hex(std::int64_t value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%" PRIX64, static_cast<std::uint64_t>(value));
+  return text;
+}
+
+std::string PreviousLine(int n, std::int64_t value) {
+  return "      Previous " + std::to_string(n) + ":  " + Hex(value) + "\n";
+}
+
+std::string NextLine(int i, std::int64_t value) {
+  return "      Next     " + std::to_string(i) + ":  " + Hex(value) + "\n";
+}
+
+TEST(LeapArithmeticTest, CounterIntervalWrapsAndTruncatesAsSpecified) {
+  constexpr std::int64_t Frequency = 3579545;  // the classic ACPI PM timer
+  EXPECT_EQ(0, CounterIntervalMs(0, 0, Frequency));
+  EXPECT_EQ(0, CounterIntervalMs(Frequency - 1, 0, 1000 * Frequency));
+  EXPECT_EQ(1, CounterIntervalMs(1000, 0, 1000000));  // exactly 1 ms
+  EXPECT_EQ(0, CounterIntervalMs(999, 0, 1000000));
+  EXPECT_EQ(-1, CounterIntervalMs(0, 1999, 1000000));  // toward zero
+  EXPECT_EQ(1000, CounterIntervalMs(Frequency, 0, Frequency));
+  EXPECT_EQ(-1000, CounterIntervalMs(0, Frequency, Frequency));
+  // The difference wraps modulo 2^64 ...
+  EXPECT_EQ(2, CounterIntervalMs(INT64_MIN + 1, INT64_MAX, 1000));
+  // ... the product too: 2^62 * 1000 is 0 modulo 2^64 ...
+  EXPECT_EQ(1000, CounterIntervalMs(INT64_C(0x4000000000000001), 0, 1));
+  // ... and only the low 32 bits of the quotient count.
+  EXPECT_EQ(1000, CounterIntervalMs(INT64_C(0x100000001), 0, 1));
+  EXPECT_EQ(-1000, CounterIntervalMs(0, 1, 1));
+  EXPECT_EQ(INT32_MIN, CounterIntervalMs(INT64_C(0x80000000), 0, 1000));
+}
+
+TEST(LeapArithmeticTest, DiscrepancyIsTakenModulo2To32) {
+  EXPECT_EQ(0, TickDiscrepancyMs(0x110, 0x10, 0xFFFFFF00U));  // tick wrap
+  EXPECT_EQ(501, TickDiscrepancyMs(501, 7, 7));
+  EXPECT_EQ(-501, TickDiscrepancyMs(0, 501, 0));
+  EXPECT_EQ(0, TickDiscrepancyMs(INT32_MIN, 0x80000000U, 0));
+  EXPECT_EQ(INT32_MIN, TickDiscrepancyMs(0, 0x80000000U, 0));
+}
+
+TEST_F(LeapTest, CounterAndTickAdvancingTogetherPrintNothing) {
+  EXPECT_EQ("", Start(0, 0));
+  testing::internal::CaptureStdout();
+  for (int pass = 0; pass < 10000; ++pass) {
+    RunLeapTestPass(state_);
+  }
+  EXPECT_EQ("", testing::internal::GetCapturedStdout());
+}
+
+TEST_F(LeapTest, ThresholdIs500MsEitherWay) {
+  Start(0, 0);
+  EXPECT_EQ("", Pass(500 * CountsPerMs, 0));
+  EXPECT_EQ("", Pass(500 * CountsPerMs, 500));
+  EXPECT_NE("", Pass(1001 * CountsPerMs, 500));  // counter ahead by 501 ms
+  Start(0, 0);
+  EXPECT_EQ("", Pass(0, 500));
+  EXPECT_NE("", Pass(0, 1001));  // counter behind by 501 ms
+}
+
+TEST_F(LeapTest, ReportShowsNineSamplesEitherSideOfTheLeap) {
+  constexpr std::int64_t Base = 0x1000;
+  Start(Base, 0);
+  for (std::uint32_t pass = 1; pass <= 9; ++pass) {
+    ASSERT_EQ("", Pass(Base + pass * CountsPerMs, pass));
+  }
+  const std::int64_t before = Base + 9 * CountsPerMs;
+  const std::int64_t leap = before + 0x10000000;
+  std::int64_t next[ReportSampleCount];
+  for (int i = 0; i < ReportSampleCount; ++i) {
+    next[i] = leap + i + 1;
+  }
+  const std::string report = LeapPass(leap, 10, next);
+
+  std::string expected;
+  for (int n = 9; n >= 1; --n) {
+    expected += PreviousLine(n, Base + (10 - n) * CountsPerMs);
+  }
+  expected += "LEAP: Current:     " + Hex(leap) + "  delta = 10000000\n";
+  for (int i = 1; i <= 9; ++i) {
+    expected += NextLine(i, leap + i);
+  }
+  expected += "\n";
+  EXPECT_EQ(expected, report);
+
+  // The hex values all start in column 20.
+  std::size_t lineStart = 0;
+  for (int line = 0; line < 19; ++line) {
+    const std::size_t end = report.find('\n', lineStart);
+    ASSERT_NE(std::string::npos, end);
+    EXPECT_EQ(' ', report[lineStart + 18]) << line;
+    EXPECT_TRUE(std::isxdigit(report[lineStart + 19])) << line;
+    lineStart = end + 1;
+  }
+
+  // The next pass measures the counter from the ninth Next reading and the
+  // tick count from the leap pass's tick read.
+  EXPECT_EQ("", Pass(leap + 9 + 3 * CountsPerMs, 13));
+}
+
+TEST_F(LeapTest, BackwardsLeapPrintsATwosComplementDelta) {
+  Start(0x500000, 100);
+  const std::string report = Pass(0x500000 - 0x100000, 101);
+  EXPECT_NE(std::string::npos,
+            report.find("LEAP: Current:     400000  delta = FFFFFFFFFFF00000\n"));
+}
+
+TEST_F(LeapTest, LeapOnTheFirstPassShowsAnEmptyRing) {
+  Start(0, 0);
+  const std::string report = Pass(600 * CountsPerMs, 0);
+  for (int n = 9; n >= 1; --n) {
+    EXPECT_NE(std::string::npos, report.find(PreviousLine(n, 0))) << n;
+  }
+}
+
+TEST_F(LeapTest, LeapRightAfterAReportRepeatsItsNextSamples) {
+  Start(0, 0);
+  std::int64_t next[ReportSampleCount];
+  for (int i = 0; i < ReportSampleCount; ++i) {
+    next[i] = 0x100000 + i + 1;
+  }
+  LeapPass(0x100000, 0, next);  // Next 1..9 are 0x100001..0x100009
+  const std::string second = Pass(0x300000, 0);  // second leap
+  std::string expected;
+  for (int n = 9; n >= 1; --n) {
+    expected += PreviousLine(n, 0x100000 + (10 - n));
+  }
+  EXPECT_EQ(expected, second.substr(0, expected.size()));
+  EXPECT_NE(std::string::npos,
+            second.find("LEAP: Current:     300000  delta = 1FFFF7\n"));
+}
+
+TEST_F(LeapTest, TickWrapCausesNoReport) {
+  Start(0, 0xFFFFFF00U);
+  EXPECT_EQ("", Pass(0x110 * CountsPerMs, 0x10));
+  EXPECT_EQ("", Pass(0x120 * CountsPerMs, 0x20));
+}
+
+TEST_F(LeapTest, FailedCounterReadIsReportedOnEveryPass) {
+  Clocks().errorNumber = 5;
+  QueueTick(0);
+  QueueCounter(0, false);
+  testing::internal::CaptureStdout();
+  StartLeapTest(state_);
+  EXPECT_EQ("QPC() failed with error 5\n",
+            testing::internal::GetCapturedStdout());
+  for (std::uint32_t pass = 1; pass <= 100; ++pass) {
+    // The sample keeps its last value while the tick count runs on: the
+    // failure is reported, no leap.
+    EXPECT_EQ("QPC() failed with error 5\n", Pass(0, pass, false));
+  }
+}
+
+TEST_F(LeapTest, WithoutAFrequencyNothingIsCompared) {
+  Clocks().frequencyOk = false;
+  Clocks().errorNumber = 87;
+  EXPECT_EQ("QPF() failed with error 87\n", Start(0, 0));
+  EXPECT_EQ("", Pass(INT64_C(1) << 40, 0));
+  EXPECT_EQ("", Pass(0, 100000));
+
+  ResetFakePlatform();
+  Clocks().frequency = 0;  // a "successful" zero is no divisor either
+  EXPECT_EQ("", Start(0, 0));
+  EXPECT_EQ("", Pass(INT64_C(1) << 40, 0));
+}
+
+TEST_F(LeapTest, StallBetweenCounterAndTickReadGivesASmallDelta) {
+  Start(0, 0);
+  const std::string report = Pass(2 * CountsPerMs, 900);
+  EXPECT_NE(std::string::npos,
+            report.find("LEAP: Current:     7D0  delta = 7D0\n"));
+  // The stall before the next counter read falls into both intervals.
+  const std::int64_t nextNine = 2 * CountsPerMs + 9 * CountsPerMs;
+  EXPECT_EQ("", Pass(nextNine + 1500 * CountsPerMs, 2400));
+}
+
+}  // namespace
