@@ -35,6 +35,19 @@ void StoreSample(SampleRing& ring, std::int64_t sample) {
   ring.position = (ring.position + 1) % SampleRingSize;
 }
 
+// Up to f/2 counts, 1000 * d <= 500 * f: the quotient is 0 to 500. The cap
+// keeps 1000 * d within the signed range, where the reading is the plain one.
+std::uint64_t QuietCounts(std::int64_t frequency) {
+  if (frequency <= 0) {
+    return 0;
+  }
+  const std::uint64_t half = static_cast<std::uint64_t>(frequency) / 2;
+  const std::uint64_t cap =
+      static_cast<std::uint64_t>(INT64_MAX) /
+      static_cast<std::uint64_t>(MillisecondsPerSecond);
+  return half < cap ? half : cap;
+}
+
 // Reads the counter, reporting a failure at once; the pass goes on with
 // whatever the sample then holds.
 void ReadCounterOrReport(std::int64_t& sample) {
@@ -87,6 +100,24 @@ std::int32_t TickDiscrepancyMs(std::int32_t counterIntervalMs,
                     tickInterval);
 }
 
+bool IsLeap(const LeapTestState& state, std::int64_t currentSample,
+            std::uint32_t currentTick) {
+  // Counter interval 0..500 and tick interval 0..500 differ by at most 500.
+  if (WrappingDifference(currentSample, state.previousSample) <=
+          state.quietCounts &&
+      currentTick - state.previousTick <=
+          static_cast<std::uint32_t>(LeapThresholdMs)) {
+    return false;
+  }
+  if (state.frequency <= 0) {
+    return false;  // nothing to compare with
+  }
+  const std::int32_t discrepancy = TickDiscrepancyMs(
+      CounterIntervalMs(currentSample, state.previousSample, state.frequency),
+      currentTick, state.previousTick);
+  return discrepancy > LeapThresholdMs || discrepancy < -LeapThresholdMs;
+}
+
 void StartLeapTest(LeapTestState& state) {
   state = LeapTestState{};
   if (!ReadCounterFrequency(state.frequency)) {
@@ -97,6 +128,7 @@ void StartLeapTest(LeapTestState& state) {
   if (state.frequency < 0) {
     state.frequency = 0;  // unusable as a divisor, like a failed read
   }
+  state.quietCounts = QuietCounts(state.frequency);
   state.previousTick = ReadTickCount();
   ReadCounterOrReport(state.currentSample);
   state.previousSample = state.currentSample;
@@ -106,15 +138,8 @@ void RunLeapTestPass(LeapTestState& state) {
   ReadCounterOrReport(state.currentSample);
   const std::uint32_t currentTick = ReadTickCount();
   StoreSample(state.ring, state.currentSample);
-  // Without a frequency there is nothing to compare: keep sampling only.
-  if (state.frequency > 0) {
-    const std::int32_t discrepancy = TickDiscrepancyMs(
-        CounterIntervalMs(state.currentSample, state.previousSample,
-                          state.frequency),
-        currentTick, state.previousTick);
-    if (discrepancy > LeapThresholdMs || discrepancy < -LeapThresholdMs) {
-      PrintLeapReport(state);
-    }
+  if (IsLeap(state, state.currentSample, currentTick)) {
+    PrintLeapReport(state);
   }
   state.previousSample = state.currentSample;
   state.previousTick = currentTick;

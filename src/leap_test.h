@@ -20,6 +20,10 @@ struct LeapTestState {
   std::int64_t currentSample;
   std::int64_t previousSample;
   std::uint32_t previousTick;
+  // A counter difference of 0 to this many counts is at most half a second,
+  // so a pass whose tick interval is at most as long cannot be a leap and
+  // needs no division; 0 without a frequency.
+  std::uint64_t quietCounts;
   SampleRing ring;
 };
 
@@ -35,6 +39,13 @@ std::int32_t CounterIntervalMs(std::int64_t currentSample,
 std::int32_t TickDiscrepancyMs(std::int32_t counterIntervalMs,
                                std::uint32_t currentTick,
                                std::uint32_t previousTick);
+
+// Whether a pass that read `currentSample` and `currentTick` sees a leap
+// against the previous pass: exactly what CounterIntervalMs and
+// TickDiscrepancyMs decide, but without their division on a quiet pass.
+// Never a leap without a frequency.
+bool IsLeap(const LeapTestState& state, std::int64_t currentSample,
+            std::uint32_t currentTick);
 
 // Reads the frequency, the first tick and the first sample.
 void StartLeapTest(LeapTestState& state);
