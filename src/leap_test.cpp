@@ -30,9 +30,17 @@ std::uint64_t WrappingDifference(std::int64_t current, std::int64_t previous) {
          static_cast<std::uint64_t>(previous);
 }
 
+// Runs on every pass: a compare is cheaper than the remainder.
+void AdvancePosition(SampleRing& ring) {
+  ++ring.position;
+  if (ring.position == SampleRingSize) {
+    ring.position = 0;
+  }
+}
+
 void StoreSample(SampleRing& ring, std::int64_t sample) {
   ring.slots[ring.position] = sample;
-  ring.position = (ring.position + 1) % SampleRingSize;
+  AdvancePosition(ring);
 }
 
 // Up to f/2 counts, 1000 * d <= 500 * f: the quotient is 0 to 500. The cap
@@ -57,28 +65,6 @@ void ReadCounterOrReport(std::int64_t& sample) {
   }
 }
 
-void PrintLeapReport(LeapTestState& state) {
-  SampleRing& ring = state.ring;
-  for (int n = ReportSampleCount; n >= 1; --n) {
-    std::printf("      Previous %d:  %" PRIX64 "\n", n,
-                static_cast<std::uint64_t>(ring.slots[ring.position]));
-    ring.position = (ring.position + 1) % SampleRingSize;
-  }
-  std::printf("LEAP: Current:     %" PRIX64 "  delta = %" PRIX64 "\n",
-              static_cast<std::uint64_t>(state.currentSample),
-              WrappingDifference(state.currentSample, state.previousSample));
-  for (int i = 1; i <= ReportSampleCount; ++i) {
-    ReadCounter(state.currentSample);  // a failure here just repeats a value
-    std::printf("      Next     %d:  %" PRIX64 "\n", i,
-                static_cast<std::uint64_t>(state.currentSample));
-    StoreSample(ring, state.currentSample);
-  }
-  std::printf("\n");
-  // Without this a report to a file or pipe could sit in the buffer until
-  // the process is stopped, and be lost with it.
-  std::fflush(stdout);
-}
-
 }  // namespace
 
 std::int32_t CounterIntervalMs(std::int64_t currentSample,
@@ -98,6 +84,28 @@ std::int32_t TickDiscrepancyMs(std::int32_t counterIntervalMs,
   const std::uint32_t tickInterval = currentTick - previousTick;
   return ToSigned32(static_cast<std::uint32_t>(counterIntervalMs) -
                     tickInterval);
+}
+
+void PrintLeapReport(LeapTestState& state) {
+  SampleRing& ring = state.ring;
+  for (int n = ReportSampleCount; n >= 1; --n) {
+    std::printf("      Previous %d:  %" PRIX64 "\n", n,
+                static_cast<std::uint64_t>(ring.slots[ring.position]));
+    AdvancePosition(ring);
+  }
+  std::printf("LEAP: Current:     %" PRIX64 "  delta = %" PRIX64 "\n",
+              static_cast<std::uint64_t>(state.currentSample),
+              WrappingDifference(state.currentSample, state.previousSample));
+  for (int i = 1; i <= ReportSampleCount; ++i) {
+    ReadCounter(state.currentSample);  // a failure here just repeats a value
+    std::printf("      Next     %d:  %" PRIX64 "\n", i,
+                static_cast<std::uint64_t>(state.currentSample));
+    StoreSample(ring, state.currentSample);
+  }
+  std::printf("\n");
+  // Without this a report to a file or pipe could sit in the buffer until
+  // the process is stopped, and be lost with it.
+  std::fflush(stdout);
 }
 
 bool IsLeap(const LeapTestState& state, std::int64_t currentSample,

@@ -47,6 +47,10 @@ std::int32_t TickDiscrepancyMs(std::int32_t counterIntervalMs,
 bool IsLeap(const LeapTestState& state, std::int64_t currentSample,
             std::uint32_t currentTick);
 
+// Prints the report of the leap just found and reads the nine samples after
+// it. Kept out of the pass, which then saves no registers for it.
+void PrintLeapReport(LeapTestState& state);
+
 // Reads the frequency, the first tick and the first sample.
 void StartLeapTest(LeapTestState& state);
 
