@@ -12,3 +12,15 @@ target_link_libraries(leapcheck_no_heap_test PRIVATE
 target_compile_options(leapcheck_no_heap_test PRIVATE
   $<$<CXX_COMPILER_ID:GNU>:-Wno-mismatched-new-delete>)
 add_test(NAME no_heap COMMAND leapcheck_no_heap_test)
+
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  # Reports provoked by stopping the real program for a second at a time.
+  add_test(NAME real_leaps
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/real_leaps.sh $<TARGET_FILE:leapcheck>)
+  set_tests_properties(real_leaps PROPERTIES LABELS e2e TIMEOUT 120 RUN_SERIAL ON)
+
+  # A minute under full load without a report; `ctest -LE soak` leaves it out.
+  add_test(NAME soak
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/soak.sh $<TARGET_FILE:leapcheck> 60)
+  set_tests_properties(soak PROPERTIES LABELS soak TIMEOUT 180 RUN_SERIAL ON)
+endif()
