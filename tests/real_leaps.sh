@@ -11,12 +11,12 @@ set -m
 program=$1
 work=$(mktemp -d)
 pid=
-trap '[ -n "$pid" ] && { kill -9 "$pid"; wait "$pid"; } 2>/dev/null; rm -rf "$work"' EXIT
+trap '[ -n "$pid" ] && { disown "$pid"; kill -9 "$pid"; } 2>/dev/null; rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 MinReports=3     # stop stalling once this many reports came ...
-MaxStalls=25     # ... or after this many stalls
+MaxStalls=40     # ... or after this many stalls
 
 # The start of the output: the chipset check, then the test's own line.
 "$program" > "$work/plain"
