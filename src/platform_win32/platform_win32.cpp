@@ -54,7 +54,7 @@ bool ClosePciKeys(PciKeySource& source) {
 
 bool ReadCounterFrequency(std::int64_t& frequency) {
   LARGE_INTEGER value;
-  if (!QueryPerformanceFrequency(&value)) {
+  if (QueryPerformanceFrequency(&value) == 0) {
     return false;
   }
   frequency = value.QuadPart;
@@ -63,7 +63,7 @@ bool ReadCounterFrequency(std::int64_t& frequency) {
 
 bool ReadCounter(std::int64_t& counter) {
   LARGE_INTEGER value;
-  if (!QueryPerformanceCounter(&value)) {
+  if (QueryPerformanceCounter(&value) == 0) {
     return false;  // the caller keeps its previous reading
   }
   counter = value.QuadPart;
