@@ -2,14 +2,16 @@
 // broken, so that the chipset check's cost per key can be measured apart
 // from the machine's own device list.
 
+#include "bench_pci_keys.h"
+
 #include <cstdio>
 
-#include "bench_pci_keys.h"
 #include "platform.h"
 
 namespace {
 
-constexpr std::uint32_t NameLength = 40;  // VEN_vvvv&DEV_dddd&SUBSYS_ssssssss&REV_rr
+constexpr std::uint32_t NameLength =
+    40;  // VEN_vvvv&DEV_dddd&SUBSYS_ssssssss&REV_rr
 
 struct KeyTable {
   char16_t names[BenchKeyCount][NameLength + 1];
@@ -24,7 +26,8 @@ const KeyTable& Keys() {
         std::snprintf(text, sizeof text, "VEN_8086&DEV_7110&SUBSYS_%08X&REV_02",
                       static_cast<unsigned>(i));
       } else {
-        std::snprintf(text, sizeof text, "VEN_1AF4&DEV_%04X&SUBSYS_11001AF4&REV_01",
+        std::snprintf(text, sizeof text,
+                      "VEN_1AF4&DEV_%04X&SUBSYS_11001AF4&REV_01",
                       static_cast<unsigned>(i));
       }
       for (std::uint32_t c = 0; c <= NameLength; ++c) {

@@ -63,7 +63,8 @@ double DividingPassNs(Sinks& sinks, LeapTestState& state, long iterations) {
     const std::int32_t discrepancy = TickDiscrepancyMs(
         CounterIntervalMs(sample, state.previousSample, state.frequency), tick,
         state.previousTick);
-    sinks.leap = discrepancy > LeapThresholdMs || discrepancy < -LeapThresholdMs;
+    sinks.leap =
+        discrepancy > LeapThresholdMs || discrepancy < -LeapThresholdMs;
     state.previousSample = sample;
     state.previousTick = tick;
   }

@@ -76,9 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   std::vector<std::u16string> names;
   std::size_t at = 2;
   while (at + 2 <= size && names.size() < FakeMaxKeys) {
-    const std::size_t length =
-        (static_cast<std::size_t>(data[at]) | (std::size_t{data[at + 1]} << 8)) %
-        (MaxNameLength + 1);
+    const std::size_t length = (static_cast<std::size_t>(data[at]) |
+                                (std::size_t{data[at + 1]} << 8)) %
+                               (MaxNameLength + 1);
     at += 2;
     std::u16string name;
     for (std::size_t i = 0; i < length && at + 2 <= size; ++i, at += 2) {
@@ -122,7 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
       if (index >= names.size()) {
         break;
       }
-      const std::u16string name = names[index].substr(0, names[index].find(u'\0'));
+      const std::u16string name =
+          names[index].substr(0, names[index].find(u'\0'));
       if (name.size() >= KeyNameCapacity) {
         failed = true;  // does not fit the key-name buffer
         break;
@@ -154,7 +155,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
         Fail("unprintable character", line);
       }
     }
-    const bool ok = line.size() >= 2 && line.compare(line.size() - 2, 2, "ok") == 0;
+    const bool ok =
+        line.size() >= 2 && line.compare(line.size() - 2, 2, "ok") == 0;
     const bool broken =
         line.size() >= 6 && line.compare(line.size() - 6, 6, "broken") == 0;
     if (!ok && !broken) {

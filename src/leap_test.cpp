@@ -50,9 +50,8 @@ std::uint64_t QuietCounts(std::int64_t frequency) {
     return 0;
   }
   const std::uint64_t half = static_cast<std::uint64_t>(frequency) / 2;
-  const std::uint64_t cap =
-      static_cast<std::uint64_t>(INT64_MAX) /
-      static_cast<std::uint64_t>(MillisecondsPerSecond);
+  const std::uint64_t cap = static_cast<std::uint64_t>(INT64_MAX) /
+                            static_cast<std::uint64_t>(MillisecondsPerSecond);
   return half < cap ? half : cap;
 }
 

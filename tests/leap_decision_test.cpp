@@ -43,11 +43,25 @@ std::uint32_t ReferenceIntervalMs(std::uint64_t difference,
       static_cast<std::uint64_t>(signedProduct / frequency) & 0xFFFFFFFFU);
 }
 
-const std::int64_t Frequencies[] = {
-    1, 2, 3, 999, 1000, 1001, 1024, 3579545, 10000000, 1000000000,
-    2399999999, 2400000000, INT64_C(1) << 40, INT64_MAX / 1000,
-    INT64_MAX / 1000 + 1, INT64_MAX / 500, INT64_MAX / 2, INT64_MAX - 1,
-    INT64_MAX};
+const std::int64_t Frequencies[] = {1,
+                                    2,
+                                    3,
+                                    999,
+                                    1000,
+                                    1001,
+                                    1024,
+                                    3579545,
+                                    10000000,
+                                    1000000000,
+                                    2399999999,
+                                    2400000000,
+                                    INT64_C(1) << 40,
+                                    INT64_MAX / 1000,
+                                    INT64_MAX / 1000 + 1,
+                                    INT64_MAX / 500,
+                                    INT64_MAX / 2,
+                                    INT64_MAX - 1,
+                                    INT64_MAX};
 
 class LeapDecisionTest : public testing::Test {
  protected:
@@ -67,10 +81,22 @@ class LeapDecisionTest : public testing::Test {
     const std::int64_t current = static_cast<std::int64_t>(
         static_cast<std::uint64_t>(previous) + difference);
     const std::uint32_t interval = ReferenceIntervalMs(difference, frequency);
-    const std::uint32_t tickIntervals[] = {
-        0, 1, 499, 500, 501, 1000, 0x7FFFFFFFU, 0x80000000U, 0xFFFFFFFFU,
-        interval - 501, interval - 500, interval - 499, interval,
-        interval + 499, interval + 500, interval + 501};
+    const std::uint32_t tickIntervals[] = {0,
+                                           1,
+                                           499,
+                                           500,
+                                           501,
+                                           1000,
+                                           0x7FFFFFFFU,
+                                           0x80000000U,
+                                           0xFFFFFFFFU,
+                                           interval - 501,
+                                           interval - 500,
+                                           interval - 499,
+                                           interval,
+                                           interval + 499,
+                                           interval + 500,
+                                           interval + 501};
     state_.previousSample = previous;
     state_.previousTick = previousTick;
     for (const std::uint32_t ticks : tickIntervals) {
@@ -122,7 +148,8 @@ TEST_F(LeapDecisionTest, MatchesTheFormulaAtTheEdges) {
 }
 
 TEST_F(LeapDecisionTest, MatchesTheFormulaOnRandomValues) {
-  std::mt19937_64 random(20260);  // fixed, so a failure repeats
+  // A fixed seed, so that a failure repeats.
+  std::mt19937_64 random(20260);  // NOLINT(cert-msc32-c,cert-msc51-cpp)
   std::uniform_int_distribution<std::uint64_t> any;
   for (const std::int64_t frequency : Frequencies) {
     StartWithFrequency(frequency);
@@ -130,14 +157,23 @@ TEST_F(LeapDecisionTest, MatchesTheFormulaOnRandomValues) {
     std::uniform_int_distribution<std::uint64_t> nearSecond(0, 2 * f);
     for (int round = 0; round < 20000; ++round) {
       const std::int64_t previous = static_cast<std::int64_t>(any(random));
-      const std::uint32_t previousTick = static_cast<std::uint32_t>(any(random));
+      const std::uint32_t previousTick =
+          static_cast<std::uint32_t>(any(random));
       // Small, half-second-sized, negative and arbitrary differences.
       std::uint64_t difference = 0;
       switch (round % 4) {
-        case 0: difference = any(random) % 4096; break;
-        case 1: difference = nearSecond(random); break;
-        case 2: difference = 0 - nearSecond(random); break;
-        default: difference = any(random); break;
+        case 0:
+          difference = any(random) % 4096;
+          break;
+        case 1:
+          difference = nearSecond(random);
+          break;
+        case 2:
+          difference = 0 - nearSecond(random);
+          break;
+        default:
+          difference = any(random);
+          break;
       }
       ExpectSameDecision(previous, difference, previousTick);
       if (HasFatalFailure()) {

@@ -47,8 +47,12 @@ void* operator new(std::size_t size) {
 void* operator new[](std::size_t size) { return operator new(size); }
 void operator delete(void* block) noexcept { std::free(block); }
 void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t /*size*/) noexcept {
+  std::free(block);
+}
+void operator delete[](void* block, std::size_t /*size*/) noexcept {
+  std::free(block);
+}
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -61,6 +65,9 @@ void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
 
 #if defined(__GLIBC__) && !defined(LEAPCHECK_ASAN)
 #define LEAPCHECK_COUNTS_MALLOC 1
+// glibc's own entry points behind malloc and its kin, which these
+// replacements forward to; names and parameters are glibc's.
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-inconsistent-declaration-parameter-name)
 extern "C" {
 void* __libc_malloc(std::size_t size);
 void* __libc_calloc(std::size_t count, std::size_t size);
@@ -93,6 +100,7 @@ int posix_memalign(void** block, std::size_t alignment, std::size_t size) {
   return *block == nullptr ? 12 : 0;  // ENOMEM
 }
 }
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-inconsistent-declaration-parameter-name)
 #endif
 
 namespace {
