@@ -57,6 +57,16 @@ std::uint64_t QuietCounts(std::int64_t frequency) {
 
 // Reads the counter, reporting a failure at once; the pass goes on with
 // whatever the sample then holds.
+// Counter interval 0..500 and tick interval 0..500 differ by at most 500:
+// no leap, whatever the exact quotient.
+bool IsQuietPass(const LeapTestState& state, std::int64_t currentSample,
+                 std::uint32_t currentTick) {
+  return WrappingDifference(currentSample, state.previousSample) <=
+             state.quietCounts &&
+         currentTick - state.previousTick <=
+             static_cast<std::uint32_t>(LeapThresholdMs);
+}
+
 void ReadCounterOrReport(std::int64_t& sample) {
   if (!ReadCounter(sample)) {
     std::printf("QPC() failed with error %d\n", LastPlatformError());
@@ -85,39 +95,10 @@ std::int32_t TickDiscrepancyMs(std::int32_t counterIntervalMs,
                     tickInterval);
 }
 
-void PrintLeapReport(LeapTestState& state) {
-  SampleRing& ring = state.ring;
-  for (int n = ReportSampleCount; n >= 1; --n) {
-    std::printf("      Previous %d:  %" PRIX64 "\n", n,
-                static_cast<std::uint64_t>(ring.slots[ring.position]));
-    AdvancePosition(ring);
-  }
-  std::printf("LEAP: Current:     %" PRIX64 "  delta = %" PRIX64 "\n",
-              static_cast<std::uint64_t>(state.currentSample),
-              WrappingDifference(state.currentSample, state.previousSample));
-  for (int i = 1; i <= ReportSampleCount; ++i) {
-    ReadCounter(state.currentSample);  // a failure here just repeats a value
-    std::printf("      Next     %d:  %" PRIX64 "\n", i,
-                static_cast<std::uint64_t>(state.currentSample));
-    StoreSample(ring, state.currentSample);
-  }
-  std::printf("\n");
-  // Without this a report to a file or pipe could sit in the buffer until
-  // the process is stopped, and be lost with it.
-  std::fflush(stdout);
-}
-
 bool IsLeap(const LeapTestState& state, std::int64_t currentSample,
             std::uint32_t currentTick) {
-  // Counter interval 0..500 and tick interval 0..500 differ by at most 500.
-  if (WrappingDifference(currentSample, state.previousSample) <=
-          state.quietCounts &&
-      currentTick - state.previousTick <=
-          static_cast<std::uint32_t>(LeapThresholdMs)) {
-    return false;
-  }
-  if (state.frequency <= 0) {
-    return false;  // nothing to compare with
+  if (IsQuietPass(state, currentSample, currentTick) || state.frequency <= 0) {
+    return false;  // nothing to compare with without a frequency
   }
   const std::int32_t discrepancy = TickDiscrepancyMs(
       CounterIntervalMs(currentSample, state.previousSample, state.frequency),
@@ -145,8 +126,9 @@ void RunLeapTestPass(LeapTestState& state) {
   ReadCounterOrReport(state.currentSample);
   const std::uint32_t currentTick = ReadTickCount();
   StoreSample(state.ring, state.currentSample);
-  if (IsLeap(state, state.currentSample, currentTick)) {
-    PrintLeapReport(state);
+  if (!IsQuietPass(state, state.currentSample, currentTick)) {
+    FinishUnquietPass(state, currentTick);
+    return;
   }
   state.previousSample = state.currentSample;
   state.previousTick = currentTick;

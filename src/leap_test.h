@@ -48,8 +48,13 @@ bool IsLeap(const LeapTestState& state, std::int64_t currentSample,
             std::uint32_t currentTick);
 
 // Prints the report of the leap just found and reads the nine samples after
-// it. Kept out of the pass, which then saves no registers for it.
+// it.
 void PrintLeapReport(LeapTestState& state);
+
+// The rest of a pass that may be a leap: the full comparison, the report,
+// and the baseline for the next pass. Apart from the pass, so that the
+// common quiet pass saves no registers for it.
+void FinishUnquietPass(LeapTestState& state, std::uint32_t currentTick);
 
 // Reads the frequency, the first tick and the first sample.
 void StartLeapTest(LeapTestState& state);
