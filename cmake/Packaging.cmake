@@ -2,12 +2,26 @@
 #
 # Linux: `cmake --install` lays out bin/, share/man/man1/ and share/doc/, and
 # `cpack` packs the same tree as leapcheck-<version>-linux-<cpu>.tar.gz.
-# Windows: the zip holds the program with its documents beside it, as text
-# files with CR LF line ends so that any editor shows them.
+# Windows: the executable carries a version resource, and the zip holds it
+# with its documents beside it, as text files with CR LF line ends so that
+# any editor shows them.
 
 include(GNUInstallDirs)
 
 if(WIN32)
+  # The version resource, from the project version padded to four numbers.
+  set(LEAPCHECK_VERSION_COMMAS "")
+  foreach(part MAJOR MINOR PATCH TWEAK)
+    set(number "${PROJECT_VERSION_${part}}")
+    if(number STREQUAL "")
+      set(number 0)
+    endif()
+    list(APPEND LEAPCHECK_VERSION_COMMAS "${number}")
+  endforeach()
+  string(REPLACE ";" "," LEAPCHECK_VERSION_COMMAS "${LEAPCHECK_VERSION_COMMAS}")
+  configure_file(src/platform_win32/version.rc.in version.rc @ONLY)
+  target_sources(leapcheck PRIVATE "${PROJECT_BINARY_DIR}/version.rc")
+
   # Markdown is plain text; only the line ends change.
   function(leapcheck_dos_text source target)
     file(READ "${PROJECT_SOURCE_DIR}/${source}" text)
