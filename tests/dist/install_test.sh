@@ -37,12 +37,15 @@ cmp -s "$work/built.out" "$work/installed.out" ||
   { fail "installed program's output"; diff "$work/built.out" "$work/installed.out"; }
 ! grep -qF "$version" "$work/installed.out" || fail "the version is in the output"
 
-# The manual page as man shows it, with groff's warnings on.
+# The manual page as man shows it, with groff's warnings on, for an ASCII
+# and a UTF-8 terminal.
 page=$prefix/share/man/man1/leapcheck.1
-man --warnings -l "$page" > /dev/null 2> "$work/warnings"
-status=$?
-[ "$status" -eq 0 ] || fail "man exit status $status"
-[ ! -s "$work/warnings" ] || { fail "man warnings"; cat "$work/warnings"; }
+for locale in C C.UTF-8; do
+  LC_ALL=$locale man --warnings -l "$page" > /dev/null 2> "$work/warnings"
+  status=$?
+  [ "$status" -eq 0 ] || fail "man exit status $status ($locale)"
+  [ ! -s "$work/warnings" ] || { fail "man warnings ($locale)"; cat "$work/warnings"; }
+done
 grep -qx "\.TH LEAPCHECK 1 [0-9-]* \"leapcheck $version\" .*" "$page" ||
   fail "manual page header without version $version"
 
