@@ -9,7 +9,8 @@
 include(GNUInstallDirs)
 
 if(WIN32)
-  # The version resource, from the project version padded to four numbers.
+  # The version resource, from the project version padded to four numbers;
+  # cmake/windows.cmake has enabled the resource compiler.
   set(LEAPCHECK_VERSION_COMMAS "")
   foreach(part MAJOR MINOR PATCH TWEAK)
     set(number "${PROJECT_VERSION_${part}}")

@@ -1,12 +1,14 @@
 #include "chipset_check.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "platform.h"
 
 namespace {
 
-constexpr std::size_t VendorIdPosition = 4;  // VEN_vvvv
+constexpr std::size_t VendorIdPosition = 4;   // VEN_vvvv
 constexpr std::size_t DeviceIdPosition = 13;  // VEN_vvvv&DEV_dddd
 constexpr std::size_t PciIdLength = PciIdTextSize - 1;
 
@@ -42,13 +44,12 @@ bool IsSurrogatePair(char16_t high, char16_t low) {
 }  // namespace
 
 bool IsBrokenChipset(const PciIdText& vendorId, const PciIdText& deviceId) {
-  for (const KnownChipset& known : KnownBrokenChipsets) {
-    if (SamePciId(known.vendorId, vendorId) &&
-        SamePciId(known.deviceId, deviceId)) {
-      return true;
-    }
-  }
-  return false;
+  return std::any_of(std::begin(KnownBrokenChipsets),
+                     std::end(KnownBrokenChipsets),
+                     [&](const KnownChipset& known) {
+                       return SamePciId(known.vendorId, vendorId) &&
+                              SamePciId(known.deviceId, deviceId);
+                     });
 }
 
 void ExtractPciId(const char16_t (&keyName)[KeyNameCapacity], std::size_t first,

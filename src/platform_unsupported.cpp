@@ -1,1 +1,2 @@
-#error "leapcheck has no platform layer for this target: only Windows and Linux are supported"
+#error \
+    "leapcheck has no platform layer for this target: only Windows and Linux are supported"

@@ -27,8 +27,12 @@ class ChipsetCheckTest : public testing::Test {
 bool Broken(const char16_t* vendor, const char16_t* device) {
   PciIdText vendorId{};
   PciIdText deviceId{};
-  for (int i = 0; i < 4 && vendor[i] != u'\0'; ++i) vendorId[i] = vendor[i];
-  for (int i = 0; i < 4 && device[i] != u'\0'; ++i) deviceId[i] = device[i];
+  for (int i = 0; i < 4 && vendor[i] != u'\0'; ++i) {
+    vendorId[i] = vendor[i];
+  }
+  for (int i = 0; i < 4 && device[i] != u'\0'; ++i) {
+    deviceId[i] = device[i];
+  }
   return IsBrokenChipset(vendorId, deviceId);
 }
 
@@ -46,7 +50,7 @@ TEST(IsBrokenChipsetTest, AllNinePairsAndTheirNearMisses) {
   EXPECT_FALSE(Broken(u"1039", u"0596"));  // parts of two different rows
   EXPECT_FALSE(Broken(u"1166", u"004f"));  // case matters
   EXPECT_FALSE(Broken(u"10b9", u"0533"));
-  EXPECT_FALSE(Broken(u"8086", u"711"));   // a shortened ID never matches
+  EXPECT_FALSE(Broken(u"8086", u"711"));  // a shortened ID never matches
   EXPECT_FALSE(Broken(u"", u""));
 }
 
@@ -116,7 +120,7 @@ TEST_F(ChipsetCheckTest, ShortNamesGivePartialOrEmptyIds) {
   AddKey(u"VEN_8086&DEV");      // 12: empty device ID
   AddKey(u"VEN_80");            // 6: vendor "80"
   AddKey(u"");
-  AddKey(u"ROOT\\thing");       // not the usual shape at all
+  AddKey(u"ROOT\\thing");  // not the usual shape at all
   const CheckResult result = RunCheck();
   EXPECT_EQ(ChipsetStatus::Ok, result.status);
   EXPECT_EQ(
@@ -134,9 +138,9 @@ TEST_F(ChipsetCheckTest, LongestNameIsPrintedWhole) {
   AddKey(longName.c_str());
   const CheckResult result = RunCheck();
   EXPECT_EQ(ChipsetStatus::Broken, result.status);
-  EXPECT_EQ(std::string(longName.begin(), longName.end()) +
-                "   8086:7110   broken\n",
-            result.output);
+  EXPECT_EQ(
+      std::string(longName.begin(), longName.end()) + "   8086:7110   broken\n",
+      result.output);
 }
 
 TEST_F(ChipsetCheckTest, NonAsciiNameCannotBreakTheLine) {

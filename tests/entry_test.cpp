@@ -13,8 +13,6 @@
 #error "the build names the fake program"
 #endif
 
-extern char** environ;
-
 namespace {
 
 struct RunResult {
@@ -23,7 +21,8 @@ struct RunResult {
 };
 
 RunResult RunFakeProgram(const char* scenario, std::vector<const char*> argv) {
-  std::string scenarioVariable = std::string("LEAPCHECK_FAKE_SCENARIO=") + scenario;
+  std::string scenarioVariable =
+      std::string("LEAPCHECK_FAKE_SCENARIO=") + scenario;
   std::vector<char*> env{const_cast<char*>(scenarioVariable.c_str()), nullptr};
   argv.push_back(nullptr);
   int pipeFds[2];
@@ -76,12 +75,13 @@ TEST(EntryTest, WithoutAnArgumentPrintsTheUsageLineAndEndsWithZero) {
 TEST(EntryTest, EachStatusHasItsSummaryAndTheExitStatusStaysZero) {
   const RunResult broken = RunFakeProgram("broken", {"leapcheck"});
   EXPECT_EQ(0, broken.exitStatus);
-  EXPECT_EQ(Banner +
-                "VEN_8086&DEV_7110&SUBSYS_00000000&REV_02   8086:7110   broken\n"
-                "VEN_8086&DEV_7111&SUBSYS_00000000&REV_01   8086:7111   ok\n"
-                "CheckChipset: chipset broken.\n" +
-                Usage,
-            broken.output);
+  EXPECT_EQ(
+      Banner +
+          "VEN_8086&DEV_7110&SUBSYS_00000000&REV_02   8086:7110   broken\n"
+          "VEN_8086&DEV_7111&SUBSYS_00000000&REV_01   8086:7111   ok\n"
+          "CheckChipset: chipset broken.\n" +
+          Usage,
+      broken.output);
 
   const RunResult openFails = RunFakeProgram("open-fails", {"leapcheck"});
   EXPECT_EQ(0, openFails.exitStatus);
@@ -90,11 +90,12 @@ TEST(EntryTest, EachStatusHasItsSummaryAndTheExitStatusStaysZero) {
 
   const RunResult enumFails = RunFakeProgram("enum-fails", {"leapcheck"});
   EXPECT_EQ(0, enumFails.exitStatus);
-  EXPECT_EQ(Banner +
-                "VEN_8086&DEV_7110&SUBSYS_00000000&REV_02   8086:7110   broken\n"
-                "CheckChipset failed reading the registry.\n" +
-                Usage,
-            enumFails.output);
+  EXPECT_EQ(
+      Banner +
+          "VEN_8086&DEV_7110&SUBSYS_00000000&REV_02   8086:7110   broken\n"
+          "CheckChipset failed reading the registry.\n" +
+          Usage,
+      enumFails.output);
 }
 
 TEST(EntryTest, AnyArgumentStartsTheTest) {

@@ -53,7 +53,8 @@ class LeapTest : public testing::Test {
 
 std::string Hex(std::int64_t value) {
   char text[32];
-  std::snprintf(text, sizeof text, "%" PRIX64, static_cast<std::uint64_t>(value));
+  std::snprintf(text, sizeof text, "%" PRIX64,
+                static_cast<std::uint64_t>(value));
   return text;
 }
 
@@ -154,8 +155,9 @@ TEST_F(LeapTest, ReportShowsNineSamplesEitherSideOfTheLeap) {
 TEST_F(LeapTest, BackwardsLeapPrintsATwosComplementDelta) {
   Start(0x500000, 100);
   const std::string report = Pass(0x500000 - 0x100000, 101);
-  EXPECT_NE(std::string::npos,
-            report.find("LEAP: Current:     400000  delta = FFFFFFFFFFF00000\n"));
+  EXPECT_NE(
+      std::string::npos,
+      report.find("LEAP: Current:     400000  delta = FFFFFFFFFFF00000\n"));
 }
 
 TEST_F(LeapTest, LeapOnTheFirstPassShowsAnEmptyRing) {

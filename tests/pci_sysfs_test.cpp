@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -24,7 +25,7 @@ class SysfsTree {
     char pattern[] = "/tmp/leapcheck-sysfs-XXXXXX";
     root_ = mkdtemp(pattern);
   }
-  ~SysfsTree() { std::system(("rm -rf '" + root_ + "'").c_str()); }
+  ~SysfsTree() { std::filesystem::remove_all(root_); }
   SysfsTree(const SysfsTree&) = delete;
   SysfsTree& operator=(const SysfsTree&) = delete;
 
@@ -35,9 +36,16 @@ class SysfsTree {
     ASSERT_TRUE(in) << recording;
     std::string line;
     while (std::getline(in, line)) {
-      if (line.empty() || line[0] == '#') continue;
+      if (line.empty() || line[0] == '#') {
+        continue;
+      }
       std::istringstream fields(line);
-      std::string slot, vendor, device, subVendor, subDevice, revision;
+      std::string slot;
+      std::string vendor;
+      std::string device;
+      std::string subVendor;
+      std::string subDevice;
+      std::string revision;
       fields >> slot >> vendor >> device >> subVendor >> subDevice >> revision;
       AddDevice(slot, {{"vendor", vendor},
                        {"device", device},
@@ -47,8 +55,9 @@ class SysfsTree {
     }
   }
 
-  void AddDevice(const std::string& slot,
-                 const std::vector<std::pair<std::string, std::string>>& attributes) {
+  void AddDevice(
+      const std::string& slot,
+      const std::vector<std::pair<std::string, std::string>>& attributes) {
     const std::string dir = root_ + "/" + slot;
     mkdir(dir.c_str(), 0755);
     for (const auto& attribute : attributes) {

@@ -78,8 +78,7 @@ bool NameLess(const PciHardwareId& left, const PciHardwareId& right) {
 }
 
 bool SameHardwareId(const PciHardwareId& left, const PciHardwareId& right) {
-  return NameOrder(left) == NameOrder(right) &&
-         left.revision == right.revision;
+  return NameOrder(left) == NameOrder(right) && left.revision == right.revision;
 }
 
 }  // namespace
@@ -116,8 +115,8 @@ bool ReadPciKeyList(const char* devicesDir, PciKeyList& list) {
   PciHardwareId* const last = list.ids + list.count;
   std::sort(first, last, NameLess);
   // Identical devices in several slots share one key.
-  list.count =
-      static_cast<std::uint32_t>(std::unique(first, last, SameHardwareId) - first);
+  list.count = static_cast<std::uint32_t>(
+      std::unique(first, last, SameHardwareId) - first);
   return true;
 }
 

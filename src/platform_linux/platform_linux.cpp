@@ -103,7 +103,8 @@ bool ReadCounterFrequency(std::int64_t& frequency) {
 
 bool ReadCounter(std::int64_t& counter) {
 #if LEAPCHECK_HAS_TSC
-  counter = static_cast<std::int64_t>(__rdtsc());  // wraps like QPC's LARGE_INTEGER
+  counter =
+      static_cast<std::int64_t>(__rdtsc());  // wraps like QPC's LARGE_INTEGER
   return true;
 #else
   return ReadClockNanoseconds(CLOCK_MONOTONIC_RAW, counter);

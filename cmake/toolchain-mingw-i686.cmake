@@ -1,0 +1,4 @@
+# 32-bit x86 Windows (PE32).
+set(CMAKE_SYSTEM_PROCESSOR x86)
+set(LEAPCHECK_MINGW_TRIPLE i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

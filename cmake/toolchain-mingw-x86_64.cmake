@@ -1,0 +1,4 @@
+# 64-bit x86 Windows (PE32+).
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+set(LEAPCHECK_MINGW_TRIPLE x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

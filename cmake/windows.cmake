@@ -1,0 +1,25 @@
+# The Windows program: its manifest, a self-contained executable, and the
+# tests that run it on Wine.
+if(NOT WIN32)
+  return()
+endif()
+
+enable_language(RC)
+set(LEAPCHECK_WIN32_DIR ${PROJECT_SOURCE_DIR}/src/platform_win32)
+target_sources(leapcheck PRIVATE ${LEAPCHECK_WIN32_DIR}/leapcheck.rc)
+# The resource compiler does not report the manifest as a dependency.
+set_source_files_properties(${LEAPCHECK_WIN32_DIR}/leapcheck.rc PROPERTIES
+  OBJECT_DEPENDS ${LEAPCHECK_WIN32_DIR}/leapcheck.manifest)
+
+if(MSVC)
+  # The manifest comes from the resource script, not from the linker.
+  target_link_options(leapcheck PRIVATE /MANIFEST:NO)
+elseif(MINGW)
+  # No MinGW runtime DLLs: the program must start on a bare Windows.
+  target_link_options(leapcheck PRIVATE -static
+    $<$<CONFIG:Release,MinSizeRel>:-s>)
+endif()
+
+if(BUILD_TESTING)
+  add_subdirectory(tests/wine)
+endif()
