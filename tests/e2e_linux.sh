@@ -8,7 +8,10 @@ set -m
 program=$1
 devices=/sys/bus/pci/devices
 work=$(mktemp -d)
-trap 'pkill -9 -f "^$program" 2>/dev/null; rm -rf "$work"' EXIT
+started=()
+# With job control every background job is a process group of its own: end
+# whatever of them is left, and nothing else.
+trap 'for group in "${started[@]}"; do kill -9 -- "-$group" 2>/dev/null; done; rm -rf "$work"' EXIT
 failures=0
 
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -62,10 +65,11 @@ run_test() {  # label, signal, how the output leaves, arguments...
     "$program" "$@" > "$work/out" &
   fi
   local pid=$!
+  started+=("$pid")
   sleep 3
   kill -0 "$pid" 2>/dev/null || fail "$label: the test ended by itself"
   if [ "$route" = pipe ]; then
-    pkill "-$signal" -x -f "$program $*"; wait "$pid" 2>/dev/null
+    pkill "-$signal" -P "$pid" -f "^$program"; wait "$pid" 2>/dev/null
   else
     kill "-$signal" "$pid"; wait "$pid" 2>/dev/null
   fi

@@ -1,0 +1,75 @@
+# Install layout and release archives.
+#
+# Linux: `cmake --install` lays out bin/, share/man/man1/ and share/doc/, and
+# `cpack` packs the same tree as leapcheck-<version>-linux-<cpu>.tar.gz.
+# Windows: the executable carries a version resource, and the zip holds it
+# with its documents beside it, as text files with CR LF line ends so that
+# any editor shows them.
+
+include(GNUInstallDirs)
+
+if(WIN32)
+  # The version resource, from the project version padded to four numbers;
+  # cmake/windows.cmake has enabled the resource compiler.
+  set(LEAPCHECK_VERSION_COMMAS "")
+  foreach(part MAJOR MINOR PATCH TWEAK)
+    set(number "${PROJECT_VERSION_${part}}")
+    if(number STREQUAL "")
+      set(number 0)
+    endif()
+    list(APPEND LEAPCHECK_VERSION_COMMAS "${number}")
+  endforeach()
+  string(REPLACE ";" "," LEAPCHECK_VERSION_COMMAS "${LEAPCHECK_VERSION_COMMAS}")
+  configure_file(src/platform_win32/version.rc.in version.rc @ONLY)
+  target_sources(leapcheck PRIVATE "${PROJECT_BINARY_DIR}/version.rc")
+
+  # Markdown is plain text; only the line ends change.
+  function(leapcheck_dos_text source target)
+    file(READ "${PROJECT_SOURCE_DIR}/${source}" text)
+    string(REPLACE "\r\n" "\n" text "${text}")
+    string(REPLACE "\n" "\r\n" text "${text}")
+    file(WRITE "${PROJECT_BINARY_DIR}/${target}" "${text}")
+    set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY
+      CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/${source}")
+  endfunction()
+  leapcheck_dos_text(README.md README.txt)
+  leapcheck_dos_text(LICENSE LICENSE.txt)
+
+  install(TARGETS leapcheck RUNTIME DESTINATION .)
+  install(FILES
+    "${PROJECT_BINARY_DIR}/README.txt"
+    "${PROJECT_BINARY_DIR}/LICENSE.txt"
+    DESTINATION .)
+
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(LEAPCHECK_PACKAGE_PLATFORM win64)
+  else()
+    set(LEAPCHECK_PACKAGE_PLATFORM win32)
+  endif()
+  set(CPACK_GENERATOR ZIP)
+else()
+  configure_file(doc/leapcheck.1.in leapcheck.1 @ONLY)
+
+  install(TARGETS leapcheck RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+  install(FILES "${PROJECT_BINARY_DIR}/leapcheck.1"
+    DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+  install(FILES README.md LICENSE DESTINATION "${CMAKE_INSTALL_DOCDIR}")
+
+  string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}"
+    LEAPCHECK_PACKAGE_PLATFORM)
+  set(CPACK_GENERATOR TGZ)
+endif()
+
+set(CPACK_PACKAGE_NAME leapcheck)
+set(CPACK_PACKAGE_VENDOR "the leapcheck authors")
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+  "Checks a machine for leaps of the high-resolution performance counter")
+set(CPACK_PACKAGE_FILE_NAME
+  "leapcheck-${PROJECT_VERSION}-${LEAPCHECK_PACKAGE_PLATFORM}")
+set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
+set(CPACK_RESOURCE_FILE_README "${PROJECT_SOURCE_DIR}/README.md")
+# A release needs no debug information; the build tree keeps it.
+set(CPACK_STRIP_FILES ON)
+set(CPACK_SOURCE_GENERATOR "")
+include(CPack)

@@ -1,0 +1,125 @@
+#!/bin/bash
+# Builds the release archives into a scratch folder and checks what is in
+# them: the Linux archive from this build tree, the Windows ones from fresh
+# cross builds of the win32 and win64 presets.
+# Usage: archive_test.sh SOURCE_DIR BUILD_DIR PROGRAM VERSION
+set -u
+source_dir=$1
+build=$2
+program=$3
+version=$4
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# Lists the archive's files, one a line, sorted.
+list_files() {
+  case "$1" in
+    *.tar.gz) tar -tzf "$1" | grep -v '/$' ;;
+    *.zip) unzip -Z1 "$1" | grep -v '/$' ;;
+  esac | LC_ALL=C sort
+}
+
+# Packs BUILD_DIR's project into OUT_DIR; prints the archive's path.
+pack() {
+  local build_dir=$1 out_dir=$2
+  if ! cpack --config "$build_dir/CPackConfig.cmake" -B "$out_dir" \
+      > "$out_dir.log" 2>&1; then
+    cat "$out_dir.log" >&2
+    return 1
+  fi
+  find "$out_dir" -maxdepth 1 -type f \( -name '*.tar.gz' -o -name '*.zip' \)
+}
+
+check_linux() {
+  local name="leapcheck-$version-linux-$(uname -m | tr '[:upper:]' '[:lower:]')"
+  local archive
+  archive=$(pack "$build" "$work/linux") || { fail "cpack for Linux"; return; }
+  [ "$archive" = "$work/linux/$name.tar.gz" ] ||
+    { fail "Linux archive is '$archive', not $name.tar.gz"; return; }
+
+  printf "$name/%s\n" bin/leapcheck share/doc/leapcheck/LICENSE \
+    share/doc/leapcheck/README.md share/man/man1/leapcheck.1 > "$work/expected"
+  list_files "$archive" > "$work/files"
+  cmp -s "$work/expected" "$work/files" ||
+    { fail "Linux archive contents"; diff "$work/expected" "$work/files"; return; }
+
+  tar -xzf "$archive" -C "$work/linux"
+  local root=$work/linux/$name
+  "$root/bin/leapcheck" > "$work/archived.out" || fail "archived program's exit status"
+  "$program" > "$work/built.out"
+  cmp -s "$work/built.out" "$work/archived.out" || fail "archived program's output"
+  LC_ALL=C.UTF-8 man --warnings -l "$root/share/man/man1/leapcheck.1" \
+    > /dev/null 2> "$work/warnings"
+  [ ! -s "$work/warnings" ] || { fail "archived manual page warnings"; cat "$work/warnings"; }
+  cmp -s "$source_dir/README.md" "$root/share/doc/leapcheck/README.md" || fail "archived README"
+  cmp -s "$source_dir/LICENSE" "$root/share/doc/leapcheck/LICENSE" || fail "archived LICENSE"
+}
+
+# The version as the resource's fixed part holds it: four numbers.
+four_part_version() {
+  local parts
+  IFS=. read -ra parts <<< "$1"
+  while [ "${#parts[@]}" -lt 4 ]; do parts+=(0); done
+  (IFS=.; echo "${parts[*]:0:4}")
+}
+
+check_windows() {  # preset, machine the exe must be built for
+  local preset=$1 machine=$2
+  local name="leapcheck-$version-$preset" dir=$work/$preset archive
+  if ! (cd "$source_dir" && cmake --preset "$preset" -B "$dir/build" -DBUILD_TESTING=OFF &&
+         cmake --build "$dir/build") > "$dir.log" 2>&1; then
+    cat "$dir.log"
+    fail "$preset build"
+    return
+  fi
+  mkdir -p "$dir/out"
+  archive=$(pack "$dir/build" "$dir/out") || { fail "cpack for $preset"; return; }
+  [ "$archive" = "$dir/out/$name.zip" ] ||
+    { fail "$preset archive is '$archive', not $name.zip"; return; }
+
+  printf "$name/%s\n" LICENSE.txt README.txt leapcheck.exe > "$work/expected"
+  list_files "$archive" > "$work/files"
+  cmp -s "$work/expected" "$work/files" ||
+    { fail "$preset archive contents"; diff "$work/expected" "$work/files"; return; }
+
+  unzip -q "$archive" -d "$dir/out"
+  local root=$dir/out/$name
+  # The README as text with CR LF line ends, otherwise unchanged.
+  grep -qv $'\r$' "$root/README.txt" && fail "$preset README.txt has a line without CR LF"
+  sed 's/\r$//' "$root/README.txt" | cmp -s - "$source_dir/README.md" ||
+    fail "$preset README.txt differs from README.md"
+
+  if ! python3 "$source_dir/tests/dist/pe_resources.py" "$root/leapcheck.exe" \
+      > "$dir/resources" 2>&1; then
+    cat "$dir/resources"
+    fail "$preset: resources unreadable"
+    return
+  fi
+  local fixed expected_line
+  fixed=$(four_part_version "$version")
+  for expected_line in "machine=$machine" \
+      "fixed:FileVersion=$fixed" "fixed:ProductVersion=$fixed" \
+      "string:ProductName=leapcheck" "string:FileVersion=$version" \
+      "string:ProductVersion=$version" "string:OriginalFilename=leapcheck.exe"; do
+    grep -qxF "$expected_line" "$dir/resources" ||
+      fail "$preset exe: no '$expected_line'"
+  done
+  # The zip holds no DLL: the exe may need only what Windows has.
+  grep -iE '^import=(libstdc|libgcc|libwinpthread)' "$dir/resources" &&
+    fail "$preset exe needs a compiler runtime DLL"
+  grep -qx 'string:FileDescription=..*' "$dir/resources" ||
+    fail "$preset exe: no file description"
+  grep -q '^manifest=.*requestedExecutionLevel level="asInvoker" uiAccess="false"' \
+    "$dir/resources" || fail "$preset exe: no asInvoker manifest"
+  [ "$failures" -eq 0 ] || cat "$dir/resources"
+}
+
+check_linux
+check_windows win32 i386
+check_windows win64 x86_64
+
+if [ "$failures" -eq 0 ]; then echo "archives: all checks passed"; fi
+exit "$failures"
