@@ -55,8 +55,6 @@ std::uint64_t QuietCounts(std::int64_t frequency) {
   return half < cap ? half : cap;
 }
 
-// Reads the counter, reporting a failure at once; the pass goes on with
-// whatever the sample then holds.
 // Counter interval 0..500 and tick interval 0..500 differ by at most 500:
 // no leap, whatever the exact quotient.
 bool IsQuietPass(const LeapTestState& state, std::int64_t currentSample,
@@ -67,6 +65,8 @@ bool IsQuietPass(const LeapTestState& state, std::int64_t currentSample,
              static_cast<std::uint32_t>(LeapThresholdMs);
 }
 
+// Reads the counter, reporting a failure at once; the pass goes on with
+// whatever the sample then holds.
 void ReadCounterOrReport(std::int64_t& sample) {
   if (!ReadCounter(sample)) {
     std::printf("QPC() failed with error %d\n", LastPlatformError());
