@@ -4,13 +4,7 @@
 set -u
 program=$1
 source "$(dirname "$0")/wine_env.sh" "$2"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 
-banner() {
-  printf 'Performance Counter Time Leap Check Tool\n'
-  printf 'see https://support.windows.com/kb/274323/en-us\n'
-}
 usage() { printf 'use runtest as commandline parameter to run the test code\n'; }
 
 check_run() {  # label, expected file; runs the program without an argument

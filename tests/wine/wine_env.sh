@@ -17,6 +17,13 @@ unset DISPLAY WAYLAND_DISPLAY
 
 PciKey='HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\PCI'
 failures=0
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+banner() {
+  printf 'Performance Counter Time Leap Check Tool\n'
+  printf 'see https://support.windows.com/kb/274323/en-us\n'
+}
 
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 

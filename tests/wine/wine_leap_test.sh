@@ -7,13 +7,7 @@ set -u
 program=$1
 report_program=$2
 source "$(dirname "$0")/wine_env.sh" "$3"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 
-banner() {
-  printf 'Performance Counter Time Leap Check Tool\n'
-  printf 'see https://support.windows.com/kb/274323/en-us\n'
-}
 
 run_leap_test() {  # label, expected file, arguments...
   local label=$1 expected=$2
