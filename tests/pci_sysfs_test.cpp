@@ -81,7 +81,7 @@ std::vector<std::string> Names(const PciKeyList& list) {
 
 TEST(PciSysfsTest, RecordedBoardGivesSortedDistinctKeys) {
   SysfsTree tree;
-  tree.Replay("pci-piix4-board.txt");
+  tree.Replay("pci-older-board.txt");
   static PciKeyList list;
   ASSERT_TRUE(ReadPciKeyList(tree.root().c_str(), list));
   EXPECT_FALSE(list.incomplete);
@@ -96,9 +96,9 @@ TEST(PciSysfsTest, RecordedBoardGivesSortedDistinctKeys) {
   EXPECT_EQ(expected, Names(list));
 }
 
-TEST(PciSysfsTest, RecordedGuestKeysAreWellFormed) {
+TEST(PciSysfsTest, RecordedVirtualMachineKeysAreWellFormed) {
   SysfsTree tree;
-  tree.Replay("pci-kvm-guest.txt");
+  tree.Replay("pci-virtual-machine.txt");
   static PciKeyList list;
   ASSERT_TRUE(ReadPciKeyList(tree.root().c_str(), list));
   const std::vector<std::string> names = Names(list);
@@ -114,7 +114,7 @@ TEST(PciSysfsTest, MissingFolderFailsToOpen) {
 
 TEST(PciSysfsTest, UnreadableDeviceMarksTheListIncomplete) {
   SysfsTree tree;
-  tree.Replay("pci-kvm-guest.txt");
+  tree.Replay("pci-virtual-machine.txt");
   tree.AddDevice("0000:00:1f.0", {{"vendor", "0x8086"}, {"device", "0x7110"}});
   tree.AddDevice("0000:00:1f.1", {{"vendor", "0x8086"},
                                   {"device", "0x7110"},
