@@ -58,8 +58,7 @@ double DividingPassNs(Sinks& sinks, LeapTestState& state, long iterations) {
     std::int64_t sample = state.currentSample;
     ReadCounter(sample);
     const std::uint32_t tick = ReadTickCount();
-    state.ring.slots[state.ring.position] = sample;
-    state.ring.position = (state.ring.position + 1) % SampleRingSize;
+    StoreSample(state.ring, sample);
     const std::int32_t discrepancy = TickDiscrepancyMs(
         CounterIntervalMs(sample, state.previousSample, state.frequency), tick,
         state.previousTick);

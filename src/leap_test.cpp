@@ -25,24 +25,6 @@ std::int32_t ToSigned32(std::uint32_t value) {
   return -static_cast<std::int32_t>(~value) - 1;
 }
 
-std::uint64_t WrappingDifference(std::int64_t current, std::int64_t previous) {
-  return static_cast<std::uint64_t>(current) -
-         static_cast<std::uint64_t>(previous);
-}
-
-// Runs on every pass: a compare is cheaper than the remainder.
-void AdvancePosition(SampleRing& ring) {
-  ++ring.position;
-  if (ring.position == SampleRingSize) {
-    ring.position = 0;
-  }
-}
-
-void StoreSample(SampleRing& ring, std::int64_t sample) {
-  ring.slots[ring.position] = sample;
-  AdvancePosition(ring);
-}
-
 // Up to f/2 counts, 1000 * d <= 500 * f: the quotient is 0 to 500. The cap
 // keeps 1000 * d within the signed range, where the reading is the plain one.
 std::uint64_t QuietCounts(std::int64_t frequency) {
@@ -75,6 +57,24 @@ void ReadCounterOrReport(std::int64_t& sample) {
 }
 
 }  // namespace
+
+std::uint64_t WrappingDifference(std::int64_t current, std::int64_t previous) {
+  return static_cast<std::uint64_t>(current) -
+         static_cast<std::uint64_t>(previous);
+}
+
+// Runs on every pass: a compare is cheaper than the remainder.
+void AdvancePosition(SampleRing& ring) {
+  ++ring.position;
+  if (ring.position == SampleRingSize) {
+    ring.position = 0;
+  }
+}
+
+void StoreSample(SampleRing& ring, std::int64_t sample) {
+  ring.slots[ring.position] = sample;
+  AdvancePosition(ring);
+}
 
 std::int32_t CounterIntervalMs(std::int64_t currentSample,
                                std::int64_t previousSample,
@@ -127,9 +127,9 @@ void RunLeapTestPass(LeapTestState& state) {
   const std::uint32_t currentTick = ReadTickCount();
   StoreSample(state.ring, state.currentSample);
   if (!IsQuietPass(state, state.currentSample, currentTick)) {
-    FinishUnquietPass(state, currentTick);
-    return;
+    ReportIfLeap(state, currentTick);
   }
+  // After a report the counter's baseline is its last Next reading.
   state.previousSample = state.currentSample;
   state.previousTick = currentTick;
 }

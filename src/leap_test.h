@@ -27,6 +27,15 @@ struct LeapTestState {
   SampleRing ring;
 };
 
+// current - previous modulo 2^64: the raw count difference of a report.
+std::uint64_t WrappingDifference(std::int64_t current, std::int64_t previous);
+
+// Moves the ring to its next slot, the oldest.
+void AdvancePosition(SampleRing& ring);
+
+// Writes a sample into the oldest slot and advances past it.
+void StoreSample(SampleRing& ring, std::int64_t sample);
+
 // Milliseconds of counter time between two samples: the difference and the
 // product wrap modulo 2^64, the quotient truncates toward zero and only its
 // low 32 bits are kept. `frequency` must be positive.
@@ -51,10 +60,10 @@ bool IsLeap(const LeapTestState& state, std::int64_t currentSample,
 // it.
 void PrintLeapReport(LeapTestState& state);
 
-// The rest of a pass that may be a leap: the full comparison, the report,
-// and the baseline for the next pass. Apart from the pass, so that the
-// common quiet pass saves no registers for it.
-void FinishUnquietPass(LeapTestState& state, std::uint32_t currentTick);
+// The rest of a pass that may be a leap: the full comparison and, on a
+// leap, the report. Apart from the pass, so that the common quiet pass
+// saves no registers for it.
+void ReportIfLeap(LeapTestState& state, std::uint32_t currentTick);
 
 // Reads the frequency, the first tick and the first sample.
 void StartLeapTest(LeapTestState& state);
