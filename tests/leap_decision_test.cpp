@@ -14,26 +14,8 @@
 
 namespace {
 
-// Difference and product modulo 2^64 read as signed, quotient truncated,
-// low 32 bits, minus the tick interval modulo 2^32, read as signed.
-bool ReferenceLeap(std::int64_t current, std::int64_t previous,
-                   std::uint32_t currentTick, std::uint32_t previousTick,
-                   std::int64_t frequency) {
-  const std::uint64_t product = (static_cast<std::uint64_t>(current) -
-                                 static_cast<std::uint64_t>(previous)) *
-                                1000U;
-  std::int64_t signedProduct = 0;
-  std::memcpy(&signedProduct, &product, sizeof product);
-  const std::int64_t quotient = signedProduct / frequency;
-  const std::uint32_t low = static_cast<std::uint32_t>(
-      static_cast<std::uint64_t>(quotient) & 0xFFFFFFFFU);
-  const std::uint32_t wrapped = low - (currentTick - previousTick);
-  std::int32_t discrepancy = 0;
-  std::memcpy(&discrepancy, &wrapped, sizeof wrapped);
-  return discrepancy > 500 || discrepancy < -500;
-}
-
-// The reference quotient's low 32 bits, to aim tick intervals at the edges.
+// The plain quotient's low 32 bits: difference and product modulo 2^64
+// read as signed, quotient truncated toward zero.
 std::uint32_t ReferenceIntervalMs(std::uint64_t difference,
                                   std::int64_t frequency) {
   const std::uint64_t product = difference * 1000U;
@@ -41,6 +23,20 @@ std::uint32_t ReferenceIntervalMs(std::uint64_t difference,
   std::memcpy(&signedProduct, &product, sizeof product);
   return static_cast<std::uint32_t>(
       static_cast<std::uint64_t>(signedProduct / frequency) & 0xFFFFFFFFU);
+}
+
+// That interval minus the tick interval modulo 2^32, read as signed.
+bool ReferenceLeap(std::int64_t current, std::int64_t previous,
+                   std::uint32_t currentTick, std::uint32_t previousTick,
+                   std::int64_t frequency) {
+  const std::uint32_t wrapped =
+      ReferenceIntervalMs(static_cast<std::uint64_t>(current) -
+                              static_cast<std::uint64_t>(previous),
+                          frequency) -
+      (currentTick - previousTick);
+  std::int32_t discrepancy = 0;
+  std::memcpy(&discrepancy, &wrapped, sizeof wrapped);
+  return discrepancy > 500 || discrepancy < -500;
 }
 
 const std::int64_t Frequencies[] = {1,
@@ -80,6 +76,7 @@ class LeapDecisionTest : public testing::Test {
     const std::int64_t frequency = state_.frequency;
     const std::int64_t current = static_cast<std::int64_t>(
         static_cast<std::uint64_t>(previous) + difference);
+    // Tick intervals aimed at the edges around the counter's interval.
     const std::uint32_t interval = ReferenceIntervalMs(difference, frequency);
     const std::uint32_t tickIntervals[] = {0,
                                            1,
