@@ -3,8 +3,6 @@
 // keys. The last line printed is the ratio of a pass to the bare reads.
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,6 +11,7 @@
 
 #include "bench_pci_keys.h"
 #include "chipset_check.h"
+#include "discarded_stdout.h"
 #include "leap_test.h"
 #include "platform.h"
 
@@ -43,17 +42,12 @@ void BM_LeapTestPass(benchmark::State& state) {
 // Device lines go to /dev/null: the check's cost, not the terminal's.
 void BM_ChipsetCheck1000Keys(benchmark::State& state) {
   PrepareBenchKeys();
-  std::fflush(stdout);
-  const int saved = dup(1);
-  const int null = open("/dev/null", O_WRONLY);
-  dup2(null, 1);
-  close(null);
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(CheckChipset());
+  {
+    const DiscardedStdout discard;
+    for (auto _ : state) {
+      benchmark::DoNotOptimize(CheckChipset());
+    }
   }
-  std::fflush(stdout);
-  dup2(saved, 1);
-  close(saved);
   state.SetItemsProcessed(state.iterations() * BenchKeyCount);
 }
 

@@ -4,15 +4,14 @@
 // malloc itself) so are malloc and its kin, which catches the C library's
 // allocations too.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <new>
 
 #include "chipset_check.h"
+#include "discarded_stdout.h"
 #include "fake_platform.h"
 #include "leap_test.h"
 
@@ -105,25 +104,12 @@ int posix_memalign(void** block, std::size_t alignment, std::size_t size) {
 
 namespace {
 
-// Sends standard output to /dev/null for the life of the object, so that
-// thousands of reports do not flood the test log; the stream's buffer,
-// which the C library allocates on first use, already exists by then.
-struct DiscardedStdout {
-  DiscardedStdout() {
-    std::printf("(output of the calls under test is discarded)\n");
-    std::fflush(stdout);
-    saved = dup(1);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    close(null);
-  }
-  ~DiscardedStdout() {
-    std::fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-  }
-  int saved;
-};
+// The C library allocates the stream's buffer on first use: make that use
+// before counting starts.
+void WarmUpStdout() {
+  std::printf("(output of the calls under test is discarded)\n");
+  std::fflush(stdout);
+}
 
 TEST(NoHeapTest, CountingSeesAnAllocation) {
   // Through a volatile pointer, so the compiler cannot drop the pair.
@@ -148,6 +134,7 @@ TEST(NoHeapTest, ChipsetCheckAndLeapTestAllocateNothing) {
     AddKey(i % 4 == 0 ? u"VEN_8086&DEV_7110&SUBSYS_00000000&REV_02"
                       : u"VEN_1AF4&DEV_1041&SUBSYS_11001AF4&REV_01\u00e9");
   }
+  WarmUpStdout();
   DiscardedStdout discard;
   LeapTestState state{};
   Allocations() = AllocationCounter{true, 0};
