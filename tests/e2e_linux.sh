@@ -7,18 +7,14 @@ set -u
 set -m
 program=$1
 devices=/sys/bus/pci/devices
-work=$(mktemp -d)
+source "$(dirname "$0")/test_lib.sh"
 started=()
 # With job control every background job is a process group of its own: end
 # whatever of them is left, and nothing else.
 trap 'for group in "${started[@]}"; do kill -9 -- "-$group" 2>/dev/null; done; rm -rf "$work"' EXIT
-failures=0
-
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 expected_check() {
-  printf 'Performance Counter Time Leap Check Tool\n'
-  printf 'see https://support.windows.com/kb/274323/en-us\n'
+  banner
   if [ ! -r "$devices" ]; then
     printf 'CheckChipset failed reading the registry.\n'
     return
@@ -48,7 +44,7 @@ expected_check > "$work/check"
 "$program" > "$work/out"
 status=$?
 { cat "$work/check"
-  printf 'use runtest as commandline parameter to run the test code\n'; } > "$work/expected"
+  usage; } > "$work/expected"
 [ "$status" -eq 0 ] || fail "exit status $status without an argument"
 cmp -s "$work/expected" "$work/out" || { fail "output without an argument"; diff "$work/expected" "$work/out"; }
 

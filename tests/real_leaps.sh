@@ -9,11 +9,9 @@
 set -u
 set -m
 program=$1
-work=$(mktemp -d)
+source "$(dirname "$0")/test_lib.sh"
 pid=
 trap '[ -n "$pid" ] && { disown "$pid"; kill -9 "$pid"; } 2>/dev/null; rm -rf "$work"' EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 MinReports=3     # stop stalling once this many reports came ...
 MaxStalls=40     # ... or after this many stalls

@@ -6,15 +6,13 @@
 set -u
 program=$1
 seconds=${2:-60}
-work=$(mktemp -d)
+source "$(dirname "$0")/test_lib.sh"
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
   rm -rf "$work"
 }
 trap cleanup EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 "$program" > "$work/plain"
 { head -n -1 "$work/plain"; printf 'Running Test Code\n'; } > "$work/expected"

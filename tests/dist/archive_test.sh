@@ -8,11 +8,7 @@ source_dir=$1
 build=$2
 program=$3
 version=$4
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+source "$(dirname "$0")/../test_lib.sh"
 
 # Lists the archive's files, one a line, sorted.
 list_files() {

@@ -8,11 +8,7 @@ build=$1
 program=$2
 fake_program=$3
 version=$4
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+source "$(dirname "$0")/../test_lib.sh"
 
 prefix=$work/prefix
 if ! cmake --install "$build" --prefix "$prefix" > "$work/install.log" 2>&1; then

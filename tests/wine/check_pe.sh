@@ -7,8 +7,7 @@ program=$1
 objdump=$2
 windres=$3
 format=$4  # pei-i386 or pei-x86-64
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+source "$(dirname "$0")/../test_lib.sh"
 
 headers=$("$objdump" -p "$program") || { echo "FAIL: $objdump cannot read $program"; exit 1; }
 

@@ -5,7 +5,6 @@ set -u
 program=$1
 source "$(dirname "$0")/wine_env.sh" "$2"
 
-usage() { printf 'use runtest as commandline parameter to run the test code\n'; }
 
 check_run() {  # label, expected file; runs the program without an argument
   wine "$program" </dev/null >"$work/out" 2>"$work/err"

@@ -16,16 +16,7 @@ export WINEARCH=win64
 unset DISPLAY WAYLAND_DISPLAY
 
 PciKey='HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\PCI'
-failures=0
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-banner() {
-  printf 'Performance Counter Time Leap Check Tool\n'
-  printf 'see https://support.windows.com/kb/274323/en-us\n'
-}
-
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+source "$(dirname "${BASH_SOURCE[0]}")/../test_lib.sh"
 
 # Replaces the PCI key with one holding exactly the given subkey names (UTF-8
 # here, UTF-16 in the .reg file, so any character gets through whatever the
