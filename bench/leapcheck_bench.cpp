@@ -3,6 +3,7 @@
 // keys. The last line printed is the ratio of a pass to the bare reads.
 
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -70,6 +71,7 @@ BENCHMARK(BM_ChipsetCheck1000Keys)->Unit(benchmark::kMicrosecond);
 // Keeps the fastest repetition's time per iteration of the floor and of
 // the pass.
 struct RatioReporter : benchmark::ConsoleReporter {
+  explicit RatioReporter(OutputOptions options) : ConsoleReporter(options) {}
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.run_type != Run::RT_Aggregate || run.aggregate_name != "min") {
@@ -92,7 +94,10 @@ struct RatioReporter : benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  // Colour only on a terminal: redirected, the last line is the bare ratio.
+  RatioReporter reporter(isatty(STDOUT_FILENO) != 0
+                             ? benchmark::ConsoleReporter::OO_Defaults
+                             : benchmark::ConsoleReporter::OO_Tabular);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   if (reporter.floorNs > 0 && reporter.passNs > 0) {
