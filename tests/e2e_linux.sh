@@ -6,6 +6,8 @@ set -u
 # a non-interactive shell would otherwise switch off.
 set -m
 program=$1
+# Words that run a cross-built program here (an emulator), if any.
+read -ra launcher <<< "${LEAPCHECK_LAUNCHER-}"
 devices=/sys/bus/pci/devices
 source "$(dirname "$0")/test_lib.sh"
 started=()
@@ -41,7 +43,7 @@ expected_check() {
 expected_check > "$work/check"
 
 # No argument: the check, the usage line, exit status 0.
-"$program" > "$work/out"
+"${launcher[@]}" "$program" > "$work/out"
 status=$?
 { cat "$work/check"
   usage; } > "$work/expected"
@@ -56,16 +58,16 @@ run_test() {  # label, signal, how the output leaves, arguments...
   local label=$1 signal=$2 route=$3
   shift 3
   if [ "$route" = pipe ]; then
-    ("$program" "$@" | cat > "$work/out") &
+    ("${launcher[@]}" "$program" "$@" | cat > "$work/out") &
   else
-    "$program" "$@" > "$work/out" &
+    "${launcher[@]}" "$program" "$@" > "$work/out" &
   fi
   local pid=$!
   started+=("$pid")
   sleep 3
   kill -0 "$pid" 2>/dev/null || fail "$label: the test ended by itself"
   if [ "$route" = pipe ]; then
-    pkill "-$signal" -P "$pid" -f "^$program"; wait "$pid" 2>/dev/null
+    pkill "-$signal" -P "$pid" -f -- "$program"; wait "$pid" 2>/dev/null
   else
     kill "-$signal" "$pid"; wait "$pid" 2>/dev/null
   fi

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,10 @@
 #endif
 
 namespace {
+
+// The words that run the target's programs on this host: none, or an
+// emulator's command when the tests are cross-built.
+const char* const Launcher[] = {LEAPCHECK_LAUNCHER nullptr};
 
 struct RunResult {
   int exitStatus;
@@ -24,6 +29,17 @@ RunResult RunFakeProgram(const char* scenario, std::vector<const char*> argv) {
   std::string scenarioVariable =
       std::string("LEAPCHECK_FAKE_SCENARIO=") + scenario;
   std::vector<char*> env{const_cast<char*>(scenarioVariable.c_str()), nullptr};
+  const char* program = LEAPCHECK_FAKE_PROGRAM;
+  if (Launcher[0] != nullptr) {
+    // The emulator takes the program's place; the program's own name is
+    // the path that follows the emulator's options.
+    if (!argv.empty()) {
+      argv.erase(argv.begin());
+    }
+    argv.insert(argv.begin(), LEAPCHECK_FAKE_PROGRAM);
+    argv.insert(argv.begin(), std::begin(Launcher), std::end(Launcher) - 1);
+    program = Launcher[0];
+  }
   argv.push_back(nullptr);
   int pipeFds[2];
   EXPECT_EQ(0, pipe(pipeFds));
@@ -33,7 +49,7 @@ RunResult RunFakeProgram(const char* scenario, std::vector<const char*> argv) {
   posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
   pid_t pid = 0;
   const int spawned =
-      posix_spawn(&pid, LEAPCHECK_FAKE_PROGRAM, &actions, nullptr,
+      posix_spawn(&pid, program, &actions, nullptr,
                   const_cast<char* const*>(argv.data()), env.data());
   posix_spawn_file_actions_destroy(&actions);
   close(pipeFds[1]);

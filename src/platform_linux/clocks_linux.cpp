@@ -1,6 +1,7 @@
-// Linux clocks: the time-stamp counter (or the raw monotonic clock off x86)
-// as the performance counter, and the coarse monotonic clock as the tick
-// count.
+// Linux clocks: the processor's own counter as the performance counter (the
+// time-stamp counter on x86, the architected timer's virtual count on
+// 64-bit ARM, the raw monotonic clock elsewhere), and the coarse monotonic
+// clock as the tick count.
 
 #include <time.h>
 
@@ -11,9 +12,11 @@
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
 #include <x86intrin.h>
-#define LEAPCHECK_HAS_TSC 1
+#define LEAPCHECK_HARDWARE_COUNTER 1
+#elif defined(__aarch64__)
+#define LEAPCHECK_HARDWARE_COUNTER 1
 #else
-#define LEAPCHECK_HAS_TSC 0
+#define LEAPCHECK_HARDWARE_COUNTER 0
 #endif
 
 namespace {
@@ -30,10 +33,12 @@ bool ReadClockNanoseconds(clockid_t clock, std::int64_t& nanoseconds) {
   return true;
 }
 
-#if LEAPCHECK_HAS_TSC
+#if defined(__x86_64__) || defined(__i386__)
+
+std::uint64_t ReadHardwareCounter() { return __rdtsc(); }
 
 // The CPU's own statement of the counter's rate, where it makes one.
-std::int64_t ReportedTscFrequency() {
+std::int64_t StatedCounterFrequency() {
   unsigned eax = 0;
   unsigned ebx = 0;
   unsigned ecx = 0;
@@ -48,21 +53,43 @@ std::int64_t ReportedTscFrequency() {
   return static_cast<std::int64_t>(std::uint64_t{ecx} * ebx / eax);
 }
 
+#elif defined(__aarch64__)
+
+// The virtual count register; the barrier keeps the read from being done
+// ahead of the instructions before it, as the kernel's own readers do.
+std::uint64_t ReadHardwareCounter() {
+  std::uint64_t count = 0;
+  asm volatile("isb\n\tmrs %0, cntvct_el0" : "=r"(count) : : "memory");
+  return count;
+}
+
+// The rate the firmware wrote into the timer's frequency register; 0 where
+// it wrote none.
+std::int64_t StatedCounterFrequency() {
+  std::uint64_t frequency = 0;
+  asm volatile("mrs %0, cntfrq_el0" : "=r"(frequency));
+  return static_cast<std::int64_t>(frequency & 0xFFFFFFFFU);
+}
+
+#endif
+
+#if LEAPCHECK_HARDWARE_COUNTER
+
 // Counts of the counter over about 100 ms of the raw monotonic clock.
-bool MeasureTscFrequency(std::int64_t& frequency) {
+bool MeasureCounterFrequency(std::int64_t& frequency) {
   constexpr std::int64_t MeasureNanoseconds = 100000000;
   std::int64_t start = 0;
   std::int64_t now = 0;
   if (!ReadClockNanoseconds(CLOCK_MONOTONIC_RAW, start)) {
     return false;
   }
-  const std::uint64_t startCount = __rdtsc();
+  const std::uint64_t startCount = ReadHardwareCounter();
   do {
     if (!ReadClockNanoseconds(CLOCK_MONOTONIC_RAW, now)) {
       return false;
     }
   } while (now - start < MeasureNanoseconds);
-  const std::uint64_t counts = __rdtsc() - startCount;
+  const std::uint64_t counts = ReadHardwareCounter() - startCount;
   frequency = static_cast<std::int64_t>(static_cast<double>(counts) *
                                         NanosecondsPerSecond /
                                         static_cast<double>(now - start));
@@ -73,9 +100,9 @@ bool MeasureTscFrequency(std::int64_t& frequency) {
 
 }  // namespace
 bool ReadCounterFrequency(std::int64_t& frequency) {
-#if LEAPCHECK_HAS_TSC
-  frequency = ReportedTscFrequency();
-  return frequency > 0 || MeasureTscFrequency(frequency);
+#if LEAPCHECK_HARDWARE_COUNTER
+  frequency = StatedCounterFrequency();
+  return frequency > 0 || MeasureCounterFrequency(frequency);
 #else
   frequency = NanosecondsPerSecond;
   return true;
@@ -83,9 +110,9 @@ bool ReadCounterFrequency(std::int64_t& frequency) {
 }
 
 bool ReadCounter(std::int64_t& counter) {
-#if LEAPCHECK_HAS_TSC
-  counter =
-      static_cast<std::int64_t>(__rdtsc());  // wraps like QPC's LARGE_INTEGER
+#if LEAPCHECK_HARDWARE_COUNTER
+  // Wraps like QueryPerformanceCounter's signed count.
+  counter = static_cast<std::int64_t>(ReadHardwareCounter());
   return true;
 #else
   return ReadClockNanoseconds(CLOCK_MONOTONIC_RAW, counter);
