@@ -1,0 +1,61 @@
+#!/bin/bash
+# Packs this build tree as a Debian package and does with it what a user
+# does: lintian finds no error or warning, dpkg installs it, the installed
+# program prints what the build tree's prints, man shows the page, and
+# removing the package leaves nothing behind. Needs root; skipped otherwise.
+# Usage: deb_test.sh BUILD_DIR PROGRAM VERSION
+set -u
+build=$1
+program=$2
+version=$3
+source "$(dirname "$0")/../test_lib.sh"
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "skipped: installing a package needs root"
+  exit 77
+fi
+if dpkg-query -W -f '${Status}' leapcheck 2>/dev/null | grep -q installed; then
+  echo "skipped: a leapcheck package is installed already, and this test would remove it"
+  exit 77
+fi
+
+arch=$(dpkg --print-architecture)
+deb=$work/leapcheck_${version}_$arch.deb
+if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" > "$work/cpack.log" 2>&1 ||
+   [ ! -f "$deb" ]; then
+  cat "$work/cpack.log"
+  fail "cpack made no $(basename "$deb")"
+  exit 1
+fi
+[ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] || fail "Architecture is not $arch"
+dpkg-deb -f "$deb" Depends | grep -q '^libc6 (>= ' || fail "Depends does not name the C library"
+lintian --fail-on error,warning "$deb" > "$work/lintian" 2>&1 || { fail "lintian"; cat "$work/lintian"; }
+
+dpkg-deb -c "$deb" | awk '{print substr($6, 2)}' | grep -v '/$' > "$work/files"
+if ! dpkg -i "$deb" > "$work/dpkg.log" 2>&1; then
+  cat "$work/dpkg.log"
+  fail "dpkg -i"
+  exit 1
+fi
+while read -r file; do [ -e "$file" ] || fail "not installed: $file"; done < "$work/files"
+
+[ "$(command -v leapcheck)" = /usr/bin/leapcheck ] || fail "leapcheck is not /usr/bin/leapcheck on PATH"
+/usr/bin/leapcheck > "$work/installed.out"
+status=$?
+"$program" > "$work/built.out"
+[ "$status" -eq 0 ] || fail "installed program: exit status $status"
+cmp -s "$work/built.out" "$work/installed.out" ||
+  { fail "installed program's output"; diff "$work/built.out" "$work/installed.out"; }
+
+MANWIDTH=80 LC_ALL=C man --warnings leapcheck > "$work/page" 2> "$work/man.err"
+[ ! -s "$work/man.err" ] || { fail "man leapcheck warnings"; cat "$work/man.err"; }
+grep -q '^LEAPCHECK(1)' "$work/page" || fail "man leapcheck does not show the page"
+grep -q "leapcheck $version" "$work/page" || fail "the page does not carry version $version"
+
+dpkg --purge leapcheck > "$work/purge.log" 2>&1 || { cat "$work/purge.log"; fail "dpkg --purge"; }
+while read -r file; do [ ! -e "$file" ] || fail "left behind: $file"; done < "$work/files"
+[ ! -e /usr/share/doc/leapcheck ] || fail "left behind: /usr/share/doc/leapcheck"
+dpkg-query -W leapcheck > /dev/null 2>&1 && fail "dpkg still knows the package"
+
+if [ "$failures" -eq 0 ]; then echo "deb: all checks passed"; fi
+exit "$failures"
