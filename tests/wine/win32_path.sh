@@ -4,7 +4,7 @@
 # native, emulated or skip.
 #   native    the kernel runs 32-bit x86 programs: every scenario
 #   emulated  they run under QEMU's user-mode emulator, about a minute per
-#             start: a chosen subset of the scenarios, with longer limits
+#             start: a chosen subset of the scenarios
 #   skip      they cannot run at all: the 32-bit Wine tests are skipped
 set -u
 case "${LEAPCHECK_WIN32_WINE-}" in

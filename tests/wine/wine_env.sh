@@ -23,7 +23,8 @@ wine_dir=$(dirname "${BASH_SOURCE[0]}")
 # What ran, for the line that ends scripts/test.
 scenario_log=$(dirname "$WINEPREFIX")/wine-scenarios.txt
 
-wine64() { WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64 "$@"; }
+wine64_loader=(env WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64)
+wine64() { "${wine64_loader[@]}" "$@"; }
 
 # The machine field of a PE file's header: 014c (x86) or 8664 (x64).
 pe_machine() {
@@ -36,7 +37,7 @@ pe_machine() {
 # "${loader[@]}" PROGRAM & leaves the loader's own process id in $!.
 choose_loader() {  # program
   if [ "$(pe_machine "$1")" = 8664 ]; then
-    loader=(env WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64)
+    loader=("${wine64_loader[@]}")
   else
     loader=(/usr/lib/wine/wine)
   fi
@@ -55,10 +56,6 @@ choose_path() {  # program
   else
     path=$(bash "$wine_dir/win32_path.sh") || exit 1
   fi
-  # Seconds a start may take before its first output: under emulation
-  # Wine's 32-bit start-up takes about a minute of processor time, whichever
-  # path was forced. Natively the wait ends within a second.
-  start_limit=600
 }
 
 # Where 32-bit programs cannot run, a test ends as skipped (CTest's skip
