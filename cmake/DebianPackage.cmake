@@ -8,7 +8,7 @@ set(debian_dir "${PROJECT_BINARY_DIR}/debian")
 string(TIMESTAMP release_date "%a, %d %b %Y 00:00:00 +0000" UTC)
 set(LEAPCHECK_MAINTAINER "leapcheck authors <leapcheck@example.org>")
 file(READ LICENSE licence)
-string(REGEX REPLACE "^MIT License\n\nCopyright \\(c\\) ([^\n]*)\n\n" ""
+string(REGEX REPLACE "^MIT License\n\nCopyright \\(c\\) [^\n]*\n\n" ""
   licence_terms "${licence}")
 string(REGEX MATCH "Copyright \\(c\\) ([^\n]*)" copyright_line "${licence}")
 set(copyright_holders "${CMAKE_MATCH_1}")

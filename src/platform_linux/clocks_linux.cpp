@@ -12,11 +12,6 @@
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
 #include <x86intrin.h>
-#define LEAPCHECK_HARDWARE_COUNTER 1
-#elif defined(__aarch64__)
-#define LEAPCHECK_HARDWARE_COUNTER 1
-#else
-#define LEAPCHECK_HARDWARE_COUNTER 0
 #endif
 
 namespace {
@@ -34,6 +29,7 @@ bool ReadClockNanoseconds(clockid_t clock, std::int64_t& nanoseconds) {
 }
 
 #if defined(__x86_64__) || defined(__i386__)
+#define LEAPCHECK_HARDWARE_COUNTER 1
 
 std::uint64_t ReadHardwareCounter() { return __rdtsc(); }
 
@@ -54,6 +50,7 @@ std::int64_t StatedCounterFrequency() {
 }
 
 #elif defined(__aarch64__)
+#define LEAPCHECK_HARDWARE_COUNTER 1
 
 // The virtual count register; the barrier keeps the read from being done
 // ahead of the instructions before it, as the kernel's own readers do.
@@ -71,6 +68,8 @@ std::int64_t StatedCounterFrequency() {
   return static_cast<std::int64_t>(frequency & 0xFFFFFFFFU);
 }
 
+#else
+#define LEAPCHECK_HARDWARE_COUNTER 0
 #endif
 
 #if LEAPCHECK_HARDWARE_COUNTER
