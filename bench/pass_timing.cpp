@@ -11,7 +11,7 @@
 #include <cstdlib>
 
 #include "leap_test.h"
-#include "platform.h"
+#include "platform_clocks.h"
 
 namespace {
 

@@ -1,12 +1,13 @@
-// The uncommon end of a pass: the full comparison and the leap report. In a
-// unit of its own, so that the pass stays a short function that saves
+// The uncommon end of a pass: the full comparison and the leap report. Never
+// inlined into the pass, so that the pass stays a short function that saves
 // almost no registers.
 
 #include <cinttypes>
 #include <cstdio>
 
+#include "hot_path.h"
 #include "leap_test.h"
-#include "platform.h"
+#include "platform_clocks.h"
 
 void PrintLeapReport(LeapTestState& state) {
   SampleRing& ring = state.ring;
@@ -30,7 +31,8 @@ void PrintLeapReport(LeapTestState& state) {
   std::fflush(stdout);
 }
 
-void ReportIfLeap(LeapTestState& state, std::uint32_t currentTick) {
+LEAPCHECK_COLD_PATH void ReportIfLeap(LeapTestState& state,
+                                      std::uint32_t currentTick) {
   if (IsLeap(state, state.currentSample, currentTick)) {
     PrintLeapReport(state);
   }

@@ -3,7 +3,8 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "platform.h"
+#include "hot_path.h"
+#include "platform_clocks.h"
 
 namespace {
 
@@ -47,12 +48,16 @@ bool IsQuietPass(const LeapTestState& state, std::int64_t currentSample,
              static_cast<std::uint32_t>(LeapThresholdMs);
 }
 
+LEAPCHECK_COLD_PATH void PrintCounterFailure(int error) {
+  std::printf("QPC() failed with error %d\n", error);
+  std::fflush(stdout);
+}
+
 // Reads the counter, reporting a failure at once; the pass goes on with
 // whatever the sample then holds.
 void ReadCounterOrReport(std::int64_t& sample) {
   if (!ReadCounter(sample)) {
-    std::printf("QPC() failed with error %d\n", LastPlatformError());
-    std::fflush(stdout);
+    PrintCounterFailure(LastPlatformError());
   }
 }
 
@@ -122,7 +127,7 @@ void StartLeapTest(LeapTestState& state) {
   state.previousSample = state.currentSample;
 }
 
-void RunLeapTestPass(LeapTestState& state) {
+LEAPCHECK_HOT_PATH void RunLeapTestPass(LeapTestState& state) {
   ReadCounterOrReport(state.currentSample);
   const std::uint32_t currentTick = ReadTickCount();
   StoreSample(state.ring, state.currentSample);

@@ -69,6 +69,8 @@ void ReportIfLeap(LeapTestState& state, std::uint32_t currentTick);
 void StartLeapTest(LeapTestState& state);
 
 // One comparison of counter and tick count, printing a report on a leap.
+// The program's loop and the timing programs call this one compiled
+// function, so what they time is what the program runs.
 void RunLeapTestPass(LeapTestState& state);
 
 // Start plus passes for ever.

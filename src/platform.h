@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "platform_clocks.h"
 #include "platform_types.h"  // PciKeySource for this target
 
 enum class PciKeyResult {
@@ -23,15 +24,3 @@ PciKeyResult EnumPciKey(PciKeySource& source, std::uint32_t index,
                         char16_t* name, std::uint32_t capacity);
 
 bool ClosePciKeys(PciKeySource& source);
-
-// Counts per second of the high-resolution counter.
-bool ReadCounterFrequency(std::int64_t& frequency);
-
-// Reads the high-resolution counter; on failure `counter` keeps its value.
-bool ReadCounter(std::int64_t& counter);
-
-// Milliseconds on a clock independent of the counter, wrapping at 2^32.
-std::uint32_t ReadTickCount();
-
-// The error number of the last failed platform call.
-int LastPlatformError();

@@ -1,0 +1,12 @@
+#pragma once
+
+// The leap test's pass runs for ever: compiled for speed wherever it is
+// called from, and never inlined or cloned, so that the program and the
+// timing programs run the very same machine code. The report is its rare
+// exit, kept out of the pass's way. GCC and clang (which has no noclone).
+#if __has_attribute(noclone)
+#define LEAPCHECK_HOT_PATH __attribute__((hot, noinline, noclone))
+#else
+#define LEAPCHECK_HOT_PATH __attribute__((hot, noinline))
+#endif
+#define LEAPCHECK_COLD_PATH __attribute__((cold, noinline))
