@@ -32,7 +32,7 @@ for line in "${lines[@]}"; do
   case " $line " in *[\ \;\&\|]sudo\ *) fail "asks for sudo, which a minimal machine has not: $line" ;; esac
 done
 # CI runs the second command's steps, in this order.
-steps=$(sed 's/ *&& */\n/g' <<< "${lines[1]}")
+steps=${lines[1]// && /$'\n'}
 ci_steps=$(grep -Fx -f <(printf '%s\n' "$steps") "$src/.ci/run")
 [ "$ci_steps" = "$steps" ] || fail ".ci/run does not run the second command, ${lines[1]}"
 
@@ -42,8 +42,11 @@ if [ "$(id -u)" -ne 0 ] && ! sudo -n true 2>/dev/null; then
 fi
 
 clone=$work/leapcheck
-git clone -q --no-checkout "$src" "$clone" && git -C "$clone" checkout -q --detach "$head" ||
-  { fail "cloning $src at $head"; exit 1; }
+if ! git clone -q --no-checkout "$src" "$clone" ||
+   ! git -C "$clone" checkout -q --detach "$head"; then
+  fail "cloning $src at $head"
+  exit 1
+fi
 cp -p "$src/README.md" "$clone/README.md"
 cp -p "$src/scripts/install-deps" "$clone/scripts/install-deps"
 
