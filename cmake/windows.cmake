@@ -16,8 +16,7 @@ if(MSVC)
   target_link_options(leapcheck PRIVATE /MANIFEST:NO)
 elseif(MINGW)
   # No MinGW runtime DLLs: the program must start on a bare Windows.
-  target_link_options(leapcheck PRIVATE -static
-    $<$<CONFIG:Release,MinSizeRel>:-s>)
+  target_link_options(leapcheck PRIVATE -static)
 endif()
 
 if(BUILD_TESTING)

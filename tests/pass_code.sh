@@ -13,7 +13,16 @@ source "$(dirname "$0")/test_lib.sh"
 # The pass and the parts the compiler split off it (.cold), as instructions
 # only: a jump's target keeps its symbol and offset, and every absolute or
 # instruction-relative address (an import slot, a constant's place) becomes
-# ADDR. Immediates ($...) and small displacements stay.
+# ADDR, without the disassembler's comment on it. Immediates ($...) and
+# small displacements stay.
+# The filler after the last instruction, which aligns whatever the link
+# places next.
+drop_padding() {
+  tac | awk 'kept || !/^(nop|xchg +%ax,%ax|data16|cs nopw|lea +0x0\(|int3|\.\.\.)/ {
+               kept = 1; print
+             }' | tac
+}
+
 pass_code() {
   local file=$1 symbol
   local symbols
@@ -26,9 +35,12 @@ pass_code() {
                                   inside && /^$/ {exit}
                                   inside' |
       sed -E -e 's/^[[:space:]]*[0-9a-f]+:[[:space:]]*//' \
+             -e 's/[[:space:]]*(#|\/\/).*$//' \
+             -e 's/-?0x[0-9a-f]+\(%rip\)/ADDR(%rip)/g' \
              -e 's/[0-9a-f]+ </</g' \
              -e 's/(^|[^$[:alnum:]])0x[0-9a-f]{5,}/\1ADDR/g' \
-             -e 's/[[:space:]]+$//'
+             -e 's/[[:space:]]+$//' |
+      drop_padding
   done
 }
 

@@ -70,10 +70,12 @@ skip_if_unrunnable() {
 
 # The scenarios that keep the richest evidence at a minute per start: a
 # device list of every kind of name, the leap test starting without a PCI
-# key, and a whole leap report printed by the 32-bit C runtime.
+# key, a whole leap report printed by the 32-bit C runtime, and the unit
+# tests' one start.
 emulated_scenarios=$'listed and unlisted devices
 runtest without a PCI key
-leap report'
+leap report
+unit tests'
 
 # True when the scenario runs on this path; records it.
 wants() {  # label
