@@ -1,10 +1,13 @@
 #!/bin/bash
 # Does what a user does to check a release: runs scripts/release on the last
 # commit in two clones at different paths and compares the files and their
-# SHA256SUMS byte for byte. The second run differs in all else it can: as
-# root it runs as the user nobody, and always in another time zone, locale
-# and umask, later than the first. Where a cross compiler is missing, the
-# other files are compared and the test ends as skipped, saying which.
+# SHA256SUMS byte for byte. The second run differs in all else it can: later,
+# on another file system where one is at hand (/dev/shm: another order of
+# listing a folder, other folder sizes), as the user nobody when root, and in
+# another time zone, locale and umask. The release files must also be sound:
+# lintian passes the Debian packages, and the archives test as whole.
+# Where a cross compiler is missing, the other files are compared and the
+# test ends as skipped, saying which.
 # Usage: reproducible_test.sh SOURCE_DIR
 set -u
 source_dir=$1
@@ -30,7 +33,11 @@ fi
 git -C "$source_dir" bundle create "$work/head.bundle" HEAD > /dev/null 2>&1 ||
   { fail "git bundle of $commit"; exit 1; }
 first=$work/first/leapcheck
-second=$work/second/a/longer/path/to/lc
+second_root=$work/second
+other_fs=$(mktemp -d -p /dev/shm 2>/dev/null) &&
+  [ "$(stat -f -c %T "$other_fs")" != "$(stat -f -c %T "$work")" ] && second_root=$other_fs
+trap 'rm -rf "$work" ${other_fs:+"$other_fs"}' EXIT
+second=$second_root/a/longer/path/to/lc
 for clone in "$first" "$second"; do
   git -c advice.detachedHead=false clone -q "$work/head.bundle" "$clone" ||
     { fail "git clone into $clone"; exit 1; }
@@ -51,7 +58,7 @@ mkdir "$work/home"
 as=()
 runner="this user"
 if [ "$(id -u)" -eq 0 ] && nobody=$(id -u nobody 2>/dev/null); then
-  chmod 755 "$work" && find "$work/second" -type d -exec chmod 755 {} + &&
+  chmod 755 "$work" "$second_root" && find "$second_root" -type d -exec chmod 755 {} + &&
     chown -R "$nobody:$(id -g nobody)" "$second" "$work/home"
   as=(setpriv --reuid="$nobody" --regid="$(id -g nobody)" --clear-groups)
   runner=nobody
@@ -66,10 +73,17 @@ files=$(cd "$first/dist" && ls)
   fail "expected ${#workflows[@]} release files and SHA256SUMS, found: $files"
 for file in $files; do
   cmp "$first/dist/$file" "$second/dist/$file" || fail "$file differs between the two runs"
+  case "$file" in
+    *.tar.gz) tar -tzf "$first/dist/$file" > /dev/null || fail "$file is damaged" ;;
+    *.zip) unzip -tq "$first/dist/$file" > /dev/null || fail "$file is damaged" ;;
+    *.deb) lintian --fail-on error,warning "$first/dist/$file" > "$work/lintian" 2>&1 ||
+             { fail "lintian $file"; cat "$work/lintian"; } ;;
+  esac
 done
 
 if [ "$failures" -ne 0 ]; then exit "$failures"; fi
-echo "reproducible: $(tr '\n' ' ' <<<"$files")identical from $commit, built at two paths, the second as $runner"
+echo "reproducible: $(tr '\n' ' ' <<<"$files")identical from $commit," \
+  "built in $(stat -f -c %T "$first") and $(stat -f -c %T "$second"), the second as $runner"
 if [ ${#missing[@]} -gt 0 ]; then
   echo "skipped: not checked for ${missing[*]}: the cross compiler is missing ('sudo scripts/install-deps' installs it)"
   exit 77
