@@ -5,7 +5,7 @@
 # on another file system where one is at hand (/dev/shm: another order of
 # listing a folder, other folder sizes), as the user nobody when root, and in
 # another time zone, locale and umask. The release files must also be sound:
-# lintian passes the Debian packages, and the archives test as whole.
+# lintian passes the Debian packages, and the archives read back whole.
 # Where a cross compiler is missing, the other files are compared and the
 # test ends as skipped, saying which.
 # Usage: reproducible_test.sh SOURCE_DIR
