@@ -5,6 +5,9 @@
 # tar.gz keep the plain manual page and LICENSE.
 
 set(debian_dir "${PROJECT_BINARY_DIR}/debian")
+# The changelog's date: string(TIMESTAMP) takes SOURCE_DATE_EPOCH where it is
+# set (scripts/release: the last commit's time), so a rebuild gives the same
+# package; otherwise today.
 string(TIMESTAMP release_date "%a, %d %b %Y 00:00:00 +0000" UTC)
 set(LEAPCHECK_MAINTAINER "leapcheck authors <leapcheck@example.org>")
 file(READ LICENSE licence)

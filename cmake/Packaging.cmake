@@ -74,7 +74,9 @@ set(CPACK_PACKAGE_FILE_NAME
   "leapcheck-${PROJECT_VERSION}-${LEAPCHECK_PACKAGE_PLATFORM}")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_RESOURCE_FILE_README "${PROJECT_SOURCE_DIR}/README.md")
-# A release needs no debug information; the build tree keeps it.
+# A release needs no symbols or debug information; the build tree keeps them.
+# The install step strips with CMAKE_STRIP, which a cross build finds beside
+# its compiler (i686-w64-mingw32-strip for win32).
 set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_GENERATOR "")
 include(CPack)

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Builds the release archives into a scratch folder and checks what is in
 # them: the Linux archive from this build tree (linux), or the Windows ones
-# from fresh cross builds of the win32 and win64 presets (windows).
+# from fresh cross builds of the release-win32 and release-win64 presets
+# (windows). Their programs are stripped and hold no path of the build.
 # Usage: archive_test.sh SOURCE_DIR BUILD_DIR PROGRAM VERSION linux|windows
 set -u
 source_dir=$1
@@ -45,6 +46,7 @@ check_linux() {
 
   tar -xzf "$archive" -C "$work/linux"
   local root=$work/linux/$name
+  no_symbols_or_paths objdump "$root/bin/leapcheck" "$build" Linux
   "$root/bin/leapcheck" > "$work/archived.out" || fail "archived program's exit status"
   "$program" > "$work/built.out"
   cmp -s "$work/built.out" "$work/archived.out" || fail "archived program's output"
@@ -63,10 +65,21 @@ four_part_version() {
   (IFS=.; echo "${parts[*]:0:4}")
 }
 
-check_windows() {  # preset, machine the exe must be built for
-  local preset=$1 machine=$2
-  local name="leapcheck-$version-$preset" dir=$work/$preset archive
-  if ! (cd "$source_dir" && cmake --preset "$preset" -B "$dir/build" -DBUILD_TESTING=OFF &&
+# The packed program has no symbol table (CPack strips it with the
+# toolchain's strip) and names neither the source nor the build folder.
+no_symbols_or_paths() {  # objdump, program, build folder, what
+  "$1" -t "$2" 2>&1 | grep -q 'no symbols' || fail "$4 program: symbols not stripped"
+  local path
+  for path in "$source_dir" "$3"; do
+    grep -qaF "$path" "$2" && fail "$4 program names the build's folder $path"
+  done
+}
+
+check_windows() {  # platform (win32, win64), machine the exe must be built for, tool prefix
+  local platform=$1 machine=$2 tools=$3
+  local preset=release-$platform
+  local name="leapcheck-$version-$platform" dir=$work/$preset archive
+  if ! (cd "$source_dir" && cmake --preset "$preset" -B "$dir/build" &&
          cmake --build "$dir/build") > "$dir.log" 2>&1; then
     cat "$dir.log"
     fail "$preset build"
@@ -84,6 +97,7 @@ check_windows() {  # preset, machine the exe must be built for
 
   unzip -q "$archive" -d "$dir/out"
   local root=$dir/out/$name
+  no_symbols_or_paths "$tools-objdump" "$root/leapcheck.exe" "$dir/build" "$preset"
   # The README as text with CR LF line ends, otherwise unchanged.
   grep -qv $'\r$' "$root/README.txt" && fail "$preset README.txt has a line without CR LF"
   sed 's/\r$//' "$root/README.txt" | cmp -s - "$source_dir/README.md" ||
@@ -117,8 +131,8 @@ check_windows() {  # preset, machine the exe must be built for
 if [ "$which" = linux ]; then
   check_linux
 elif command -v i686-w64-mingw32-g++ >/dev/null && command -v x86_64-w64-mingw32-g++ >/dev/null; then
-  check_windows win32 i386
-  check_windows win64 x86_64
+  check_windows win32 i386 i686-w64-mingw32
+  check_windows win64 x86_64 x86_64-w64-mingw32
 else
   fail "the Windows archives need the MinGW-w64 cross compilers (g++-mingw-w64-i686 and g++-mingw-w64-x86-64): install them with 'sudo scripts/install-deps', or leave this test out with 'ctest -LE mingw'"
 fi

@@ -1,29 +1,82 @@
 #!/bin/bash
-# Reads the built executable: a console program of the expected machine, its
-# imports only system DLLs, symbols stripped, and the embedded manifest
-# (resource 1 of type 24) requesting "asInvoker" without UI access.
+# Reads the built executable: a console program of the expected machine that
+# still starts on its oldest Windows (the OS and subsystem versions in its
+# header, and exactly the imports of its reviewed list), and the embedded
+# manifest (resource 1 of type 24) requesting "asInvoker" without UI access.
+# Usage: check_pe.sh PROGRAM OBJDUMP WINDRES pei-i386|pei-x86-64
 set -u
 program=$1
 objdump=$2
 windres=$3
-format=$4  # pei-i386 or pei-x86-64
+format=$4
 source "$(dirname "$0")/../test_lib.sh"
+
+case "$format" in
+  pei-i386) list=imports-pe32.txt oldest="Windows 2000" max_version=5.0 ;;
+  pei-x86-64) list=imports-pe32plus.txt oldest="the x64 editions of Windows XP and Server 2003" max_version=5.2 ;;
+  *) echo "FAIL: unknown format $format"; exit 1 ;;
+esac
+list_path=$(cd "$(dirname "$0")" && pwd)/$list
 
 headers=$("$objdump" -p "$program") || { echo "FAIL: $objdump cannot read $program"; exit 1; }
 
 grep -q "file format $format\$" <<<"$headers" || fail "not $format"
 grep -q '(Windows CUI)' <<<"$headers" || fail "not a console program"
-"$objdump" -t "$program" 2>&1 | grep -q 'no symbols' || fail "symbols not stripped"
 
-imports=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers")
-[ -n "$imports" ] || fail "no import table found"
-while read -r dll; do
-  case "${dll^^}" in
-    KERNEL32.DLL|ADVAPI32.DLL|MSVCRT.DLL|UCRTBASE.DLL|API-MS-WIN-CRT-*.DLL) ;;
-    *) fail "imports $dll, which is not a system DLL" ;;
-  esac
-done <<<"$imports"
-grep -qix 'ADVAPI32.dll' <<<"$imports" || fail "does not import the registry's ADVAPI32.dll"
+# Windows of an older version than the header's OS or subsystem version
+# refuses to load the program.
+header_version() {  # field name without Major/Minor
+  local major minor
+  major=$(awk -v f="Major$1" '$1 == f {print $2}' <<<"$headers")
+  minor=$(awk -v f="Minor$1" '$1 == f {print $2}' <<<"$headers")
+  echo "$major.$minor"
+}
+at_most() {  # VERSION LIMIT: succeeds when VERSION is at most LIMIT
+  local IFS=.
+  local -a v=($1) l=($2)
+  [ "${v[0]}" -lt "${l[0]}" ] || { [ "${v[0]}" -eq "${l[0]}" ] && [ "${v[1]}" -le "${l[1]}" ]; }
+}
+for field in OSystemVersion SubsystemVersion; do
+  version=$(header_version "$field")
+  if [[ ! "$version" =~ ^[0-9]+\.[0-9]+$ ]]; then
+    fail "no $field in the PE header"
+  elif ! at_most "$version" "$max_version"; then
+    fail "the PE header's $field is $version; $oldest needs at most $max_version"
+  fi
+done
+
+# DLL!function for every import (DLL!#ordinal for one by ordinal); DLL names
+# in upper case, as Windows does not tell them apart by case.
+import_pairs() {
+  awk '/^[[:space:]]*DLL Name: / { dll = toupper($3); next }
+       dll != "" && /^[[:space:]]*$/ { dll = ""; next }
+       dll != "" && $1 ~ /^[0-9a-fA-F]+$/ && NF >= 3 {
+         print dll "!" ($3 == "<none>" ? "#" $2 : $3) }'
+}
+import_pairs <<<"$headers" | LC_ALL=C sort -u > "$work/imported"
+[ -s "$work/imported" ] || fail "no import table found"
+grep -v -e '^#' -e '^[[:space:]]*$' "$list_path" |
+  awk -F'!' '{ print toupper($1) "!" $2 }' | LC_ALL=C sort -u > "$work/listed"
+
+unlisted=$(LC_ALL=C comm -23 "$work/imported" "$work/listed")
+if [ -n "$unlisted" ]; then
+  fail "imports that are not on tests/wine/$list:"
+  sed 's/^/  /' <<<"$unlisted"
+  cat <<MSG
+  The list holds every function the program imports, each checked to exist on
+  $oldest, the oldest Windows it runs on. Windows refuses to start a program
+  that imports a function it lacks, and Wine has them all, so only this list
+  notices. Add a function only after checking that $oldest has it (the
+  Windows API documentation's "Minimum supported client", or that system's
+  DLL itself); otherwise change the code or the link so that the import goes
+  away. The list's header says more.
+MSG
+fi
+gone=$(LC_ALL=C comm -13 "$work/imported" "$work/listed")
+if [ -n "$gone" ]; then
+  fail "listed in tests/wine/$list but no longer imported (remove them, so that the list stays exactly what the program needs):"
+  sed 's/^/  /' <<<"$gone"
+fi
 
 # windres decodes the resource section back into a resource script; the
 # manifest is the data block of "1 24".
@@ -35,6 +88,8 @@ grep -q '<requestedExecutionLevel level=""asInvoker"" uiAccess=""false""/>' <<<"
 grep -q 'urn:schemas-microsoft-com:asm.v3' <<<"$manifest" || fail "trustInfo namespace missing"
 
 if [ "$failures" -eq 0 ]; then
-  echo "check_pe: $format, imports $(tr '\n' ' ' <<<"$imports"), manifest asInvoker/uiAccess=false"
+  echo "check_pe: $format for $oldest: OS $(header_version OSystemVersion)," \
+    "subsystem $(header_version SubsystemVersion), $(wc -l < "$work/imported") imports" \
+    "as listed in $list, manifest asInvoker/uiAccess=false"
 fi
 exit "$failures"
