@@ -8,7 +8,7 @@
 #include "leap_test.h"
 #include "platform.h"
 
-void PrintLeapReport(LeapTestState& state) {
+std::uint32_t PrintLeapReport(LeapTestState& state) {
   SampleRing& ring = state.ring;
   for (int n = ReportSampleCount; n >= 1; --n) {
     std::printf("      Previous %d:  %" PRIX64 "\n", n,
@@ -18,8 +18,12 @@ void PrintLeapReport(LeapTestState& state) {
   std::printf("LEAP: Current:     %" PRIX64 "  delta = %" PRIX64 "\n",
               static_cast<std::uint64_t>(state.currentSample),
               WrappingDifference(state.currentSample, state.previousSample));
+  std::uint32_t tick = 0;
   for (int i = 1; i <= ReportSampleCount; ++i) {
     ReadCounter(state.currentSample);  // a failure here just repeats a value
+    if (i == ReportSampleCount) {
+      tick = ReadTickCount();  // the next pass's intervals start together
+    }
     std::printf("      Next     %d:  %" PRIX64 "\n", i,
                 static_cast<std::uint64_t>(state.currentSample));
     StoreSample(ring, state.currentSample);
@@ -28,10 +32,12 @@ void PrintLeapReport(LeapTestState& state) {
   // Without this a report to a file or pipe could sit in the buffer until
   // the process is stopped, and be lost with it.
   std::fflush(stdout);
+  return tick;
 }
 
-void ReportIfLeap(LeapTestState& state, std::uint32_t currentTick) {
+std::uint32_t ReportIfLeap(LeapTestState& state, std::uint32_t currentTick) {
   if (IsLeap(state, state.currentSample, currentTick)) {
-    PrintLeapReport(state);
+    return PrintLeapReport(state);
   }
+  return currentTick;
 }
