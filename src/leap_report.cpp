@@ -9,7 +9,7 @@
 #include "leap_test.h"
 #include "platform_clocks.h"
 
-void PrintLeapReport(LeapTestState& state) {
+std::uint32_t PrintLeapReport(LeapTestState& state) {
   SampleRing& ring = state.ring;
   for (int n = ReportSampleCount; n >= 1; --n) {
     std::printf("      Previous %d:  %" PRIX64 "\n", n,
@@ -19,8 +19,12 @@ void PrintLeapReport(LeapTestState& state) {
   std::printf("LEAP: Current:     %" PRIX64 "  delta = %" PRIX64 "\n",
               static_cast<std::uint64_t>(state.currentSample),
               WrappingDifference(state.currentSample, state.previousSample));
+  std::uint32_t tick = 0;
   for (int i = 1; i <= ReportSampleCount; ++i) {
     ReadCounter(state.currentSample);  // a failure here just repeats a value
+    if (i == ReportSampleCount) {
+      tick = ReadTickCount();  // the next pass's intervals start together
+    }
     std::printf("      Next     %d:  %" PRIX64 "\n", i,
                 static_cast<std::uint64_t>(state.currentSample));
     StoreSample(ring, state.currentSample);
@@ -29,11 +33,13 @@ void PrintLeapReport(LeapTestState& state) {
   // Without this a report to a file or pipe could sit in the buffer until
   // the process is stopped, and be lost with it.
   std::fflush(stdout);
+  return tick;
 }
 
-LEAPCHECK_COLD_PATH void ReportIfLeap(LeapTestState& state,
-                                      std::uint32_t currentTick) {
+LEAPCHECK_COLD_PATH std::uint32_t ReportIfLeap(LeapTestState& state,
+                                               std::uint32_t currentTick) {
   if (IsLeap(state, state.currentSample, currentTick)) {
-    PrintLeapReport(state);
+    return PrintLeapReport(state);
   }
+  return currentTick;
 }

@@ -129,12 +129,13 @@ void StartLeapTest(LeapTestState& state) {
 
 LEAPCHECK_HOT_PATH void RunLeapTestPass(LeapTestState& state) {
   ReadCounterOrReport(state.currentSample);
-  const std::uint32_t currentTick = ReadTickCount();
+  std::uint32_t currentTick = ReadTickCount();
   StoreSample(state.ring, state.currentSample);
   if (!IsQuietPass(state, state.currentSample, currentTick)) {
-    ReportIfLeap(state, currentTick);
+    currentTick = ReportIfLeap(state, currentTick);
   }
-  // After a report the counter's baseline is its last Next reading.
+  // After a report both baselines are its last Next reading and the tick
+  // read right after it.
   state.previousSample = state.currentSample;
   state.previousTick = currentTick;
 }

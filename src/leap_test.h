@@ -57,13 +57,16 @@ bool IsLeap(const LeapTestState& state, std::int64_t currentSample,
             std::uint32_t currentTick);
 
 // Prints the report of the leap just found and reads the nine samples after
-// it.
-void PrintLeapReport(LeapTestState& state);
+// it. Returns the tick count read right after the ninth: the next pass
+// measures both intervals from that moment, so that time spent printing
+// (a blocked console or pipe) falls into both and is no leap.
+std::uint32_t PrintLeapReport(LeapTestState& state);
 
 // The rest of a pass that may be a leap: the full comparison and, on a
-// leap, the report. Apart from the pass, so that the common quiet pass
-// saves no registers for it.
-void ReportIfLeap(LeapTestState& state, std::uint32_t currentTick);
+// leap, the report. Returns the tick count the next pass measures from:
+// `currentTick`, or after a report the one PrintLeapReport read. Apart from
+// the pass, so that the common quiet pass saves no registers for it.
+std::uint32_t ReportIfLeap(LeapTestState& state, std::uint32_t currentTick);
 
 // Reads the frequency, the first tick and the first sample.
 void StartLeapTest(LeapTestState& state);

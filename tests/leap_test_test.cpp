@@ -35,14 +35,17 @@ class LeapTest : public testing::Test {
     return testing::internal::GetCapturedStdout();
   }
 
-  // A pass that leaps to `counter`, followed by the report's nine readings.
+  // A pass that leaps to `counter`, followed by the report's nine readings
+  // and its tick read `reportTick`.
   std::string LeapPass(std::int64_t counter, std::uint32_t tick,
-                       const std::int64_t (&next)[ReportSampleCount]) {
+                       const std::int64_t (&next)[ReportSampleCount],
+                       std::uint32_t reportTick) {
     QueueCounter(counter);
     QueueTick(tick);
     for (const std::int64_t sample : next) {
       QueueCounter(sample);
     }
+    QueueTick(reportTick);
     testing::internal::CaptureStdout();
     RunLeapTestPass(state_);
     return testing::internal::GetCapturedStdout();
@@ -124,7 +127,7 @@ TEST_F(LeapTest, ReportShowsNineSamplesEitherSideOfTheLeap) {
   for (int i = 0; i < ReportSampleCount; ++i) {
     next[i] = leap + i + 1;
   }
-  const std::string report = LeapPass(leap, 10, next);
+  const std::string report = LeapPass(leap, 10, next, 10);
 
   std::string expected;
   for (int n = 9; n >= 1; --n) {
@@ -146,10 +149,32 @@ TEST_F(LeapTest, ReportShowsNineSamplesEitherSideOfTheLeap) {
     EXPECT_TRUE(std::isxdigit(report[lineStart + 19])) << line;
     lineStart = end + 1;
   }
+}
 
-  // The next pass measures the counter from the ninth Next reading and the
-  // tick count from the leap pass's tick read.
-  EXPECT_EQ("", Pass(leap + 9 + 3 * CountsPerMs, 13));
+TEST_F(LeapTest, SlowReportIsFollowedByNoSecondReport) {
+  Start(0, 0);
+  // Printing holds the report for 1.2 s before its ninth Next reading (a
+  // console or pipe that blocks); the tick read right after it sees that.
+  constexpr std::int64_t Leap = 0x10000000;
+  std::int64_t next[ReportSampleCount];
+  for (int i = 0; i < ReportSampleCount; ++i) {
+    next[i] = Leap + i + 1;
+  }
+  next[8] += 1200 * CountsPerMs;
+  const std::size_t readsBefore = Clocks().counterReads;
+  const std::string report = LeapPass(Leap, 10, next, 1210);
+  EXPECT_EQ(std::string::npos, report.find("LEAP:", report.find("LEAP:") + 1));
+  EXPECT_EQ(readsBefore + 1 + ReportSampleCount,
+            Clocks().counterReadsAtLastTick);  // after the ninth Next reading
+
+  // Both intervals of the next pass start there: the held second is in
+  // neither, and a later leap is measured from there.
+  const std::int64_t after = next[8] + 3 * CountsPerMs;
+  EXPECT_EQ("", Pass(after, 1213));
+  EXPECT_EQ("", Pass(after + 500 * CountsPerMs, 1213));
+  const std::string later = Pass(after + 1001 * CountsPerMs, 1213);
+  EXPECT_NE(std::string::npos,
+            later.find("  delta = " + Hex(501 * CountsPerMs) + "\n"));
 }
 
 TEST_F(LeapTest, BackwardsLeapPrintsATwosComplementDelta) {
@@ -174,7 +199,7 @@ TEST_F(LeapTest, LeapRightAfterAReportRepeatsItsNextSamples) {
   for (int i = 0; i < ReportSampleCount; ++i) {
     next[i] = 0x100000 + i + 1;
   }
-  LeapPass(0x100000, 0, next);  // Next 1..9 are 0x100001..0x100009
+  LeapPass(0x100000, 0, next, 0);  // Next 1..9 are 0x100001..0x100009
   const std::string second = Pass(0x300000, 0);  // second leap
   std::string expected;
   for (int n = 9; n >= 1; --n) {

@@ -3,6 +3,8 @@
 // 64-bit ARM, the raw monotonic clock elsewhere), and the coarse monotonic
 // clock as the tick count.
 
+#include "clocks_linux.h"
+
 #include <time.h>
 
 #include <cerrno>
@@ -74,34 +76,83 @@ std::int64_t StatedCounterFrequency() {
 
 #if LEAPCHECK_HARDWARE_COUNTER
 
+// The raw monotonic clock and the counter at one moment.
+struct ClockPair {
+  std::int64_t nanoseconds;
+  std::uint64_t count;
+};
+
+// The counter is read on both sides of the clock, and of a few tries the
+// narrowest bracket wins, so that an interruption between the reads (a busy
+// machine) does not skew the pair.
+bool ReadClockPair(ClockPair& pair) {
+  constexpr int Tries = 16;
+  std::uint64_t narrowest = UINT64_MAX;
+  for (int i = 0; i < Tries; ++i) {
+    const std::uint64_t before = ReadHardwareCounter();
+    std::int64_t nanoseconds = 0;
+    if (!ReadClockNanoseconds(CLOCK_MONOTONIC_RAW, nanoseconds)) {
+      return false;
+    }
+    const std::uint64_t width = ReadHardwareCounter() - before;
+    if (width < narrowest) {
+      narrowest = width;
+      pair = ClockPair{nanoseconds, before + width / 2};
+    }
+  }
+  return true;
+}
+
 // Counts of the counter over about 100 ms of the raw monotonic clock.
 bool MeasureCounterFrequency(std::int64_t& frequency) {
   constexpr std::int64_t MeasureNanoseconds = 100000000;
-  std::int64_t start = 0;
+  ClockPair start{};
+  ClockPair end{};
   std::int64_t now = 0;
-  if (!ReadClockNanoseconds(CLOCK_MONOTONIC_RAW, start)) {
+  if (!ReadClockPair(start)) {
     return false;
   }
-  const std::uint64_t startCount = ReadHardwareCounter();
   do {
     if (!ReadClockNanoseconds(CLOCK_MONOTONIC_RAW, now)) {
       return false;
     }
-  } while (now - start < MeasureNanoseconds);
-  const std::uint64_t counts = ReadHardwareCounter() - startCount;
-  frequency = static_cast<std::int64_t>(static_cast<double>(counts) *
-                                        NanosecondsPerSecond /
-                                        static_cast<double>(now - start));
+  } while (now - start.nanoseconds < MeasureNanoseconds);
+  if (!ReadClockPair(end)) {
+    return false;
+  }
+  frequency = static_cast<std::int64_t>(
+      static_cast<double>(end.count - start.count) * NanosecondsPerSecond /
+      static_cast<double>(end.nanoseconds - start.nanoseconds));
   return frequency > 0;
 }
 
 #endif
 
 }  // namespace
+
+std::int64_t ChooseCounterFrequency(std::int64_t stated,
+                                    std::int64_t measured) {
+  constexpr std::int64_t ToleranceDivisor = 200;  // 0.5 %
+  if (stated <= 0) {
+    return measured;
+  }
+  const std::int64_t difference =
+      stated > measured ? stated - measured : measured - stated;
+  return difference <= measured / ToleranceDivisor ? stated : measured;
+}
+
+// The processor's statement of the counter's rate is nominal (x86) or
+// whatever the firmware wrote (ARM), and an error in it shows in full
+// across a long stop of the program; so the rate is measured against the
+// kernel's clock and the stated one kept only where the two agree.
 bool ReadCounterFrequency(std::int64_t& frequency) {
 #if LEAPCHECK_HARDWARE_COUNTER
-  frequency = StatedCounterFrequency();
-  return frequency > 0 || MeasureCounterFrequency(frequency);
+  std::int64_t measured = 0;
+  if (!MeasureCounterFrequency(measured)) {
+    return false;
+  }
+  frequency = ChooseCounterFrequency(StatedCounterFrequency(), measured);
+  return true;
 #else
   frequency = NanosecondsPerSecond;
   return true;

@@ -8,59 +8,82 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 namespace {
 
 constexpr std::size_t PathCapacity = 512;
 
+enum class ReadResult {
+  Read,
+  Gone,  // the device went away while the folder was read
+  Bad,   // unreadable or malformed: the list cannot be trusted
+};
+
+// What the kernel answers for a device unplugged between the folder's
+// listing and the read of its attributes.
+ReadResult FailedRead(int error) {
+  return error == ENOENT || error == ENODEV ? ReadResult::Gone
+                                            : ReadResult::Bad;
+}
+
 // Reads a sysfs attribute such as "0x8086\n" that must not exceed `maximum`.
-bool ReadHexAttribute(const char* deviceDir, const char* attribute,
-                      unsigned long maximum, unsigned long& value) {
+ReadResult ReadHexAttribute(const char* deviceDir, const char* attribute,
+                            unsigned long maximum, unsigned long& value) {
   char path[PathCapacity];
   const int pathLength =
       std::snprintf(path, sizeof path, "%s/%s", deviceDir, attribute);
   if (pathLength < 0 || static_cast<std::size_t>(pathLength) >= sizeof path) {
-    return false;
+    return ReadResult::Bad;
   }
   const int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    return false;
+    return FailedRead(errno);
   }
   char text[32];
   const ssize_t length = read(fd, text, sizeof text - 1);
+  const int readError = errno;
   close(fd);
-  if (length <= 0) {
-    return false;
+  if (length < 0) {
+    return FailedRead(readError);
+  }
+  if (length == 0) {
+    return ReadResult::Bad;
   }
   text[length] = '\0';
   char* end = nullptr;
   errno = 0;
   value = std::strtoul(text, &end, 16);
   const bool atEnd = *end == '\0' || (*end == '\n' && end[1] == '\0');
-  return errno == 0 && end != text && atEnd && value <= maximum;
+  return errno == 0 && end != text && atEnd && value <= maximum
+             ? ReadResult::Read
+             : ReadResult::Bad;
 }
 
-bool ReadHardwareId(const char* deviceDir, PciHardwareId& id) {
-  unsigned long vendor = 0;
-  unsigned long device = 0;
-  unsigned long subsystemVendor = 0;
-  unsigned long subsystemDevice = 0;
-  unsigned long revision = 0;
-  if (!ReadHexAttribute(deviceDir, "vendor", 0xFFFF, vendor) ||
-      !ReadHexAttribute(deviceDir, "device", 0xFFFF, device) ||
-      !ReadHexAttribute(deviceDir, "subsystem_vendor", 0xFFFF,
-                        subsystemVendor) ||
-      !ReadHexAttribute(deviceDir, "subsystem_device", 0xFFFF,
-                        subsystemDevice) ||
-      !ReadHexAttribute(deviceDir, "revision", 0xFF, revision)) {
-    return false;
+ReadResult ReadHardwareId(const char* deviceDir, PciHardwareId& id) {
+  struct Attribute {
+    const char* name;
+    unsigned long maximum;
+  };
+  static constexpr Attribute Attributes[] = {
+      {"vendor", 0xFFFF},           {"device", 0xFFFF},
+      {"subsystem_vendor", 0xFFFF}, {"subsystem_device", 0xFFFF},
+      {"revision", 0xFF},
+  };
+  unsigned long values[std::size(Attributes)] = {};
+  for (std::size_t i = 0; i < std::size(Attributes); ++i) {
+    const ReadResult result = ReadHexAttribute(
+        deviceDir, Attributes[i].name, Attributes[i].maximum, values[i]);
+    if (result != ReadResult::Read) {
+      return result;
+    }
   }
-  id.vendor = static_cast<std::uint16_t>(vendor);
-  id.device = static_cast<std::uint16_t>(device);
-  id.subsystemVendor = static_cast<std::uint16_t>(subsystemVendor);
-  id.subsystemDevice = static_cast<std::uint16_t>(subsystemDevice);
-  id.revision = static_cast<std::uint8_t>(revision);
-  return true;
+  id.vendor = static_cast<std::uint16_t>(values[0]);
+  id.device = static_cast<std::uint16_t>(values[1]);
+  id.subsystemVendor = static_cast<std::uint16_t>(values[2]);
+  id.subsystemDevice = static_cast<std::uint16_t>(values[3]);
+  id.revision = static_cast<std::uint8_t>(values[4]);
+  return ReadResult::Read;
 }
 
 // The order of the formatted names: every field is fixed-width hex, so
@@ -81,6 +104,25 @@ bool SameHardwareId(const PciHardwareId& left, const PciHardwareId& right) {
   return NameOrder(left) == NameOrder(right) && left.revision == right.revision;
 }
 
+// Keeps the list sorted and each ID once, so that identical devices in
+// several slots (thousands of virtual functions) take one entry. False when
+// a new ID finds the list full.
+bool InsertDistinct(PciKeyList& list, const PciHardwareId& id) {
+  PciHardwareId* const first = list.ids;
+  PciHardwareId* const last = list.ids + list.count;
+  PciHardwareId* const place = std::lower_bound(first, last, id, NameLess);
+  if (place != last && SameHardwareId(*place, id)) {
+    return true;
+  }
+  if (list.count == MaxPciKeys) {
+    return false;
+  }
+  std::copy_backward(place, last, last + 1);
+  *place = id;
+  ++list.count;
+  return true;
+}
+
 }  // namespace
 
 bool ReadPciKeyList(const char* devicesDir, PciKeyList& list) {
@@ -90,7 +132,17 @@ bool ReadPciKeyList(const char* devicesDir, PciKeyList& list) {
   if (dir == nullptr) {
     return false;
   }
-  while (const dirent* entry = readdir(dir)) {
+  for (;;) {
+    // readdir ends the folder and reports an error alike, by nullptr; only
+    // errno tells a list cut short from a whole one.
+    errno = 0;
+    const dirent* entry = readdir(dir);
+    if (entry == nullptr) {
+      if (errno != 0) {
+        list.incomplete = true;
+      }
+      break;
+    }
     if (entry->d_name[0] == '.') {
       continue;  // ".", ".." and nothing else the kernel would put here
     }
@@ -98,25 +150,18 @@ bool ReadPciKeyList(const char* devicesDir, PciKeyList& list) {
     const int length = std::snprintf(deviceDir, sizeof deviceDir, "%s/%s",
                                      devicesDir, entry->d_name);
     PciHardwareId id{};
-    if (length < 0 || static_cast<std::size_t>(length) >= sizeof deviceDir ||
-        !ReadHardwareId(deviceDir, id)) {
-      list.incomplete = true;
-      continue;
+    const ReadResult result =
+        length < 0 || static_cast<std::size_t>(length) >= sizeof deviceDir
+            ? ReadResult::Bad
+            : ReadHardwareId(deviceDir, id);
+    if (result == ReadResult::Gone) {
+      continue;  // as if unplugged a moment before the folder was listed
     }
-    if (list.count == MaxPciKeys) {
+    if (result == ReadResult::Bad || !InsertDistinct(list, id)) {
       list.incomplete = true;
-      continue;
     }
-    list.ids[list.count++] = id;
   }
   closedir(dir);
-
-  PciHardwareId* const first = list.ids;
-  PciHardwareId* const last = list.ids + list.count;
-  std::sort(first, last, NameLess);
-  // Identical devices in several slots share one key.
-  list.count = static_cast<std::uint32_t>(
-      std::unique(first, last, SameHardwareId) - first);
   return true;
 }
 

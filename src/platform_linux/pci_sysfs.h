@@ -15,20 +15,24 @@ struct PciHardwareId {
   std::uint8_t revision;
 };
 
-// Far more functions than any machine carries; more are reported as a
-// failed enumeration rather than dropped silently.
+// Distinct hardware IDs, far more than any machine carries (identical
+// devices, such as a card's virtual functions, share one); more are
+// reported as a failed enumeration rather than dropped silently.
 constexpr std::size_t MaxPciKeys = 4096;
 
 struct PciKeyList {
   PciHardwareId ids[MaxPciKeys];
   std::uint32_t count;
-  // A device could not be read or did not fit: the enumeration ends in a
-  // failure after the keys that were read.
+  // The folder could not be read to its end, a device's attribute was
+  // unreadable or malformed, or a distinct ID did not fit: the enumeration
+  // ends in a failure after the keys that were read.
   bool incomplete;
 };
 
 // Reads every device below `devicesDir`; false when the folder itself cannot
-// be read.
+// be opened. A device whose folder or attribute vanishes while it is read
+// (ENOENT, ENODEV) is left out, as if it had been unplugged a moment
+// earlier.
 bool ReadPciKeyList(const char* devicesDir, PciKeyList& list);
 
 // VEN_vvvv&DEV_dddd&SUBSYS_ssssssss&REV_rr, upper-case hex, where SUBSYS is

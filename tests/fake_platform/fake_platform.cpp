@@ -127,6 +127,7 @@ std::uint32_t ReadTickCount() {
     tick = clocks.ticks[clocks.tickNext++];
   }
   clocks.lastTick = tick;
+  clocks.counterReadsAtLastTick = clocks.counterReads;
   return tick;
 }
 

@@ -49,6 +49,7 @@ struct FakeClocks {
   std::size_t tickNext;
   std::uint32_t lastTick;
   std::uint32_t tickStep;
+  std::size_t counterReadsAtLastTick;  // where the last tick read came
 
   // For the entry's tests: end the process after this many counter reads
   // (0: never).
