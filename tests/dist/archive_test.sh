@@ -134,7 +134,7 @@ elif command -v i686-w64-mingw32-g++ >/dev/null && command -v x86_64-w64-mingw32
   check_windows win32 i386 i686-w64-mingw32
   check_windows win64 x86_64 x86_64-w64-mingw32
 else
-  fail "the Windows archives need the MinGW-w64 cross compilers (g++-mingw-w64-i686 and g++-mingw-w64-x86-64): install them with 'sudo scripts/install-deps', or leave this test out with 'ctest -LE mingw'"
+  fail "the Windows archives need the MinGW-w64 cross compilers (g++-mingw-w64-i686 and g++-mingw-w64-x86-64): install them with 'scripts/install-deps', or leave this test out with 'ctest -LE mingw'"
 fi
 
 if [ "$failures" -eq 0 ]; then echo "archives: all checks passed"; fi

@@ -85,7 +85,7 @@ if [ "$failures" -ne 0 ]; then exit "$failures"; fi
 echo "reproducible: $(tr '\n' ' ' <<<"$files")identical from $commit," \
   "built in $(stat -f -c %T "$first") and $(stat -f -c %T "$second"), the second as $runner"
 if [ ${#missing[@]} -gt 0 ]; then
-  echo "skipped: not checked for ${missing[*]}: the cross compiler is missing ('sudo scripts/install-deps' installs it)"
+  echo "skipped: not checked for ${missing[*]}: the cross compiler is missing ('scripts/install-deps' installs it)"
   exit 77
 fi
 exit 0

@@ -17,7 +17,7 @@ esac
 
 loader=/usr/lib/wine/wine
 if [ ! -x "$loader" ]; then
-  echo "skip: the 32-bit Wine loader $loader is missing (sudo scripts/install-deps installs wine32:i386)"
+  echo "skip: the 32-bit Wine loader $loader is missing (scripts/install-deps installs wine32:i386)"
   exit 0
 fi
 # An i386 entry in binfmt_misc takes precedence over the kernel's own ELF
@@ -32,5 +32,5 @@ done
 if "$loader" --version >/dev/null 2>&1; then
   echo native
 else
-  echo "skip: this kernel runs no 32-bit x86 program and no emulator is registered for them (sudo scripts/install-deps registers QEMU where it can)"
+  echo "skip: this kernel runs no 32-bit x86 program and no emulator is registered for them (scripts/install-deps registers QEMU where it can)"
 fi

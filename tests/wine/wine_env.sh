@@ -8,7 +8,7 @@
 
 if ! command -v wineserver >/dev/null 2>&1 || [ ! -x /usr/lib/wine/wine64 ]; then
   echo "ERROR: Wine is not installed, so the Windows program cannot be tested." >&2
-  echo "       Install it with 'sudo scripts/install-deps' (wine, wine32:i386, wine64)." >&2
+  echo "       Install it with 'scripts/install-deps' (wine, wine32:i386, wine64)." >&2
   exit 1
 fi
 
