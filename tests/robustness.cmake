@@ -4,7 +4,7 @@
 add_executable(leapcheck_no_heap_test
   ${CMAKE_CURRENT_SOURCE_DIR}/no_heap_test.cpp)
 target_link_libraries(leapcheck_no_heap_test PRIVATE
-  ${FAKE_PROGRAM_LIBRARIES} GTest::gtest GTest::gtest_main)
+  ${LEAPCHECK_ON_FAKE} GTest::gtest GTest::gtest_main)
 # The replaced delete frees what the replaced new took from malloc.
 target_compile_options(leapcheck_no_heap_test PRIVATE
   $<$<CXX_COMPILER_ID:GNU>:-Wno-mismatched-new-delete>)
