@@ -14,13 +14,11 @@ set_source_files_properties(${LEAPCHECK_WIN32_DIR}/leapcheck.rc PROPERTIES
 if(MSVC)
   # The manifest comes from the resource script, not from the linker.
   target_link_options(leapcheck PRIVATE /MANIFEST:NO)
-elseif(MINGW)
-  # No MinGW runtime DLLs: the program must start on a bare Windows. The
-  # build tree's program keeps its symbols for the tests that read its code;
-  # packaging strips it (CPACK_STRIP_FILES, with the toolchain's strip). GNU
-  # ld takes the PE header's link time from SOURCE_DATE_EPOCH where it is set.
-  target_link_options(leapcheck PRIVATE -static)
 endif()
+# MinGW (cmake/mingw-w64.cmake) links every program statically. The build
+# tree's program keeps its symbols for the tests that read its code;
+# packaging strips it (CPACK_STRIP_FILES, with the toolchain's strip). GNU ld
+# takes the PE header's link time from SOURCE_DATE_EPOCH where it is set.
 
 if(BUILD_TESTING)
   add_subdirectory(tests/wine)

@@ -163,7 +163,7 @@ TEST_F(LeapTest, SlowReportIsFollowedByNoSecondReport) {
   next[8] += 1200 * CountsPerMs;
   const std::size_t readsBefore = Clocks().counterReads;
   const std::string report = LeapPass(Leap, 10, next, 1210);
-  EXPECT_EQ(std::string::npos, report.find("LEAP:", report.find("LEAP:") + 1));
+  ASSERT_NE(std::string::npos, report.find("LEAP:"));
   EXPECT_EQ(readsBefore + 1 + ReportSampleCount,
             Clocks().counterReadsAtLastTick);  // after the ninth Next reading
 

@@ -47,6 +47,7 @@ pass_code() {
 shipped=$(pass_code "$program")
 grep -q 'no RunLeapTestPass symbol' <<<"$shipped" && fail "$program: no symbol for the pass (stripped?)"
 instructions=$(grep -vc '^<' <<<"$shipped")
+[ "$instructions" -gt 0 ] || fail "$program: no instructions found for the pass"
 echo "pass_code: $(basename "$program"): $instructions instructions in the pass"
 
 # A 64-bit division is a div instruction or, on 32-bit x86, a library call.

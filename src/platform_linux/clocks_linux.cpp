@@ -103,20 +103,19 @@ bool ReadClockPair(ClockPair& pair) {
   return true;
 }
 
-// Counts of the counter over about 100 ms of the raw monotonic clock.
+// Counts of the counter over about 100 ms of the raw monotonic clock. Both
+// ends are timed, so the wait between them need not be exact, and sleeping
+// leaves the processor to others.
 bool MeasureCounterFrequency(std::int64_t& frequency) {
-  constexpr std::int64_t MeasureNanoseconds = 100000000;
+  constexpr timespec MeasureInterval{0, 100000000};
   ClockPair start{};
   ClockPair end{};
-  std::int64_t now = 0;
   if (!ReadClockPair(start)) {
     return false;
   }
-  do {
-    if (!ReadClockNanoseconds(CLOCK_MONOTONIC_RAW, now)) {
-      return false;
-    }
-  } while (now - start.nanoseconds < MeasureNanoseconds);
+  timespec remaining = MeasureInterval;
+  while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+  }
   if (!ReadClockPair(end)) {
     return false;
   }

@@ -3,11 +3,15 @@
 // The leap test's pass runs for ever: compiled for speed wherever it is
 // called from, and never inlined or cloned, so that the program and the
 // timing programs run the very same machine code. The report is its rare
-// exit, kept out of the pass's way. MinGW's GCC, or MSVC.
+// exit, kept out of the pass's way. MSVC, MinGW's GCC, or clang (which has
+// no noclone).
 #if defined(_MSC_VER)
 #define LEAPCHECK_HOT_PATH __declspec(noinline)
 #define LEAPCHECK_COLD_PATH __declspec(noinline)
-#else
+#elif __has_attribute(noclone)
 #define LEAPCHECK_HOT_PATH __attribute__((hot, noinline, noclone))
+#define LEAPCHECK_COLD_PATH __attribute__((cold, noinline))
+#else
+#define LEAPCHECK_HOT_PATH __attribute__((hot, noinline))
 #define LEAPCHECK_COLD_PATH __attribute__((cold, noinline))
 #endif
