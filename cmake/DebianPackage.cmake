@@ -1,13 +1,14 @@
-# The Debian package (CPack's DEB generator, `cmake --workflow --preset
-# release-deb`): the program, README, a gzipped manual page, the licence as a
-# machine-readable copyright file and a changelog, as Debian's policy wants
-# them. These files go only into the package; `cmake --install` and the
-# tar.gz keep the plain manual page and LICENSE.
+# The Debian package (scripts/pack BUILD OUT deb): the program, README, a
+# gzipped manual page, the licence as a machine-readable copyright file, a
+# changelog and lintian's override for the static program, as Debian's
+# policy wants them. These files go only into the package; `cmake --install`
+# and the tar.gz keep the plain manual page and LICENSE. The package's
+# control file is written by dpkg-gencontrol from debian/control below, and
+# the package built by dpkg-deb.
 
 set(debian_dir "${PROJECT_BINARY_DIR}/debian")
-# The changelog's date: string(TIMESTAMP) takes SOURCE_DATE_EPOCH where it is
-# set (scripts/release: the last commit's time), so a rebuild gives the same
-# package; otherwise today.
+# Dates come from SOURCE_DATE_EPOCH where it is set (scripts/release: the
+# last commit's time), so a rebuild gives the same package; otherwise today.
 string(TIMESTAMP release_date "%a, %d %b %Y 00:00:00 +0000" UTC)
 set(LEAPCHECK_MAINTAINER "leapcheck authors <leapcheck@example.org>")
 file(READ LICENSE licence)
@@ -32,6 +33,28 @@ file(WRITE "${debian_dir}/changelog"
 
  -- ${LEAPCHECK_MAINTAINER}  ${release_date}
 ")
+# The package description: the summary, then the text as Debian's control
+# format wants it (lines begun with a blank, an empty line as " .").
+string(REGEX REPLACE "\n" "\n " debian_description "${LEAPCHECK_DESCRIPTION}")
+file(WRITE "${debian_dir}/control"
+"Source: leapcheck
+Section: utils
+Priority: optional
+Maintainer: ${LEAPCHECK_MAINTAINER}
+
+Package: leapcheck
+Architecture: any
+Description: ${LEAPCHECK_SUMMARY}
+ ${debian_description}
+")
+# Lintian takes a static-pie program for a shared library that names no
+# library it needs (it has no interpreter and no NEEDED entry).
+file(WRITE "${debian_dir}/lintian-overrides"
+"# Linked statically (static-pie) on purpose: the program then needs nothing
+# from the C library of the release it is installed on, so one package
+# installs and runs on every Debian and Ubuntu release still in use.
+leapcheck: shared-library-lacks-prerequisites [usr/bin/leapcheck]
+")
 set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY
   CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/LICENSE")
 
@@ -45,38 +68,17 @@ add_custom_command(
 add_custom_target(leapcheck_debian_docs ALL
   DEPENDS "${debian_dir}/leapcheck.1.gz" "${debian_dir}/changelog.gz")
 
+# The gzipped manual page goes into the .rpm too.
 install(FILES "${debian_dir}/leapcheck.1.gz"
-  DESTINATION "${CMAKE_INSTALL_MANDIR}/man1" COMPONENT debian EXCLUDE_FROM_ALL)
+  DESTINATION "${CMAKE_INSTALL_MANDIR}/man1" COMPONENT manual_gz EXCLUDE_FROM_ALL)
 install(FILES "${debian_dir}/copyright" "${debian_dir}/changelog.gz"
   DESTINATION "${CMAKE_INSTALL_DOCDIR}" COMPONENT debian EXCLUDE_FROM_ALL)
+install(FILES "${debian_dir}/lintian-overrides"
+  DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides" RENAME leapcheck
+  COMPONENT debian EXCLUDE_FROM_ALL)
 
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
-  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+  set(LEAPCHECK_DEBIAN_ARCHITECTURE amd64)
 elseif(CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
-  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+  set(LEAPCHECK_DEBIAN_ARCHITECTURE arm64)
 endif()
-set(CPACK_DEBIAN_FILE_NAME
-  "leapcheck_${PROJECT_VERSION}_${CPACK_DEBIAN_PACKAGE_ARCHITECTURE}.deb")
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${LEAPCHECK_MAINTAINER}")
-set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The synopsis is CPACK_PACKAGE_DESCRIPTION_SUMMARY.
-set(CPACK_PACKAGE_DESCRIPTION
-"leapcheck tells whether a machine is exposed to leaps of its high-resolution
-performance counter: the counter suddenly running ahead of, or behind, real
-time, which upsets timeouts, measurements and anything else timed with it.
-It lists the PCI devices against nine chipsets on which the counter is known
-to leap and, given any argument, compares the counter with the kernel's
-millisecond clock until stopped, printing the raw counter samples around
-every disagreement of more than 500 ms.")
-# The package holds the program's component and the Debian files, not the
-# plain manual page and LICENSE of the tar.gz.
-set(CPACK_PROJECT_CONFIG_FILE "${PROJECT_BINARY_DIR}/CPackProjectConfig.cmake")
-file(WRITE "${CPACK_PROJECT_CONFIG_FILE}"
-"if(CPACK_GENERATOR STREQUAL \"DEB\")
-  set(CPACK_INSTALL_CMAKE_PROJECTS
-    \"${PROJECT_BINARY_DIR};leapcheck;program;/\"
-    \"${PROJECT_BINARY_DIR};leapcheck;debian;/\")
-endif()
-")

@@ -1,12 +1,24 @@
-# Install layout and release archives.
+# Install layout and release files (scripts/pack packs them).
 #
-# Linux: `cmake --install` lays out bin/, share/man/man1/ and share/doc/, and
-# `cpack` packs the same tree as leapcheck-<version>-linux-<cpu>.tar.gz.
+# Linux: `cmake --install` lays out bin/, share/man/man1/ and share/doc/, the
+# tree of leapcheck-<version>-linux-<cpu>.tar.gz; the .deb and the .rpm hold
+# the same program under /usr.
 # Windows: the executable carries a version resource, and the zip holds it
 # with its documents beside it, as text files with CR LF line ends so that
 # any editor shows them.
 
 include(GNUInstallDirs)
+
+set(LEAPCHECK_SUMMARY
+  "Checks a machine for leaps of the high-resolution performance counter")
+set(LEAPCHECK_DESCRIPTION
+"leapcheck tells whether a machine is exposed to leaps of its high-resolution
+performance counter: the counter suddenly running ahead of, or behind, real
+time, which upsets timeouts, measurements and anything else timed with it.
+It lists the PCI devices against nine chipsets on which the counter is known
+to leap and, given any argument, compares the counter with the kernel's
+millisecond clock until stopped, printing the raw counter samples around
+every disagreement of more than 500 ms.")
 
 if(WIN32)
   # The version resource, from the project version padded to four numbers;
@@ -50,26 +62,32 @@ if(WIN32)
 else()
   configure_file(doc/leapcheck.1.in leapcheck.1 @ONLY)
 
+  # Components: the tar.gz and `cmake --install` take those not excluded
+  # from all; the packages take theirs (scripts/pack, and the RPM below).
   install(TARGETS leapcheck RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}"
     COMPONENT program)
   install(FILES README.md DESTINATION "${CMAKE_INSTALL_DOCDIR}"
     COMPONENT program)
   install(FILES "${PROJECT_BINARY_DIR}/leapcheck.1"
-    DESTINATION "${CMAKE_INSTALL_MANDIR}/man1" COMPONENT plain_docs)
+    DESTINATION "${CMAKE_INSTALL_MANDIR}/man1" COMPONENT manual)
   install(FILES LICENSE DESTINATION "${CMAKE_INSTALL_DOCDIR}"
-    COMPONENT plain_docs)
-  include(cmake/DebianPackage.cmake)
+    COMPONENT licence)
 
   string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}"
     LEAPCHECK_PACKAGE_PLATFORM)
-  set(CPACK_GENERATOR TGZ)
+  include(cmake/DebianPackage.cmake)  # component debian and manual_gz
+  include(cmake/RpmPackage.cmake)
+  set(CPACK_GENERATOR RPM)
+  set(CPACK_INSTALL_CMAKE_PROJECTS
+    "${PROJECT_BINARY_DIR};leapcheck;program;/"
+    "${PROJECT_BINARY_DIR};leapcheck;manual_gz;/"
+    "${PROJECT_BINARY_DIR};leapcheck;licence;/")
 endif()
 
 set(CPACK_PACKAGE_NAME leapcheck)
 set(CPACK_PACKAGE_VENDOR "the leapcheck authors")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-  "Checks a machine for leaps of the high-resolution performance counter")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${LEAPCHECK_SUMMARY}")
 set(CPACK_PACKAGE_FILE_NAME
   "leapcheck-${PROJECT_VERSION}-${LEAPCHECK_PACKAGE_PLATFORM}")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
@@ -79,4 +97,11 @@ set(CPACK_RESOURCE_FILE_README "${PROJECT_SOURCE_DIR}/README.md")
 # its compiler (i686-w64-mingw32-strip for win32).
 set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_GENERATOR "")
+# What scripts/pack needs to know of this build tree.
+file(WRITE "${PROJECT_BINARY_DIR}/pack.env"
+"LEAPCHECK_VERSION=${PROJECT_VERSION}
+LEAPCHECK_ARCHIVE_NAME=${CPACK_PACKAGE_FILE_NAME}
+LEAPCHECK_DEBIAN_ARCHITECTURE=${LEAPCHECK_DEBIAN_ARCHITECTURE}
+")
 include(CPack)
+

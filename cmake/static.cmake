@@ -12,6 +12,15 @@
 # turn this off.
 option(LEAPCHECK_STATIC "Link the Linux programs statically" ON)
 
+# The oldest kernel that a static program runs on, as glibc's ABI note
+# states it; the README names it and test static_program holds the program
+# to it.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
+  set(LEAPCHECK_OLDEST_KERNEL 3.7.0)
+else()
+  set(LEAPCHECK_OLDEST_KERNEL 3.2.0)
+endif()
+
 function(leapcheck_link_static target)
   if(LEAPCHECK_STATIC AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
     target_link_options(${target} PRIVATE -static-pie -Wl,--fatal-warnings)

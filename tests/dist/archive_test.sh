@@ -20,21 +20,20 @@ list_files() {
   esac | LC_ALL=C sort
 }
 
-# Packs BUILD_DIR's project into OUT_DIR; prints the archive's path.
-pack() {
-  local build_dir=$1 out_dir=$2
-  if ! cpack --config "$build_dir/CPackConfig.cmake" -B "$out_dir" \
-      > "$out_dir.log" 2>&1; then
-    cat "$out_dir.log" >&2
+# Packs BUILD_DIR into OUT_DIR as a user's release file is packed; prints
+# the archive's path.
+pack() {  # build dir, out dir, format
+  if ! "$source_dir/scripts/pack" "$1" "$2" "$3" > "$2.log" 2>&1; then
+    cat "$2.log" >&2
     return 1
   fi
-  find "$out_dir" -maxdepth 1 -type f \( -name '*.tar.gz' -o -name '*.zip' \)
+  tail -n 1 "$2.log"
 }
 
 check_linux() {
   local name="leapcheck-$version-linux-$(uname -m | tr '[:upper:]' '[:lower:]')"
   local archive
-  archive=$(pack "$build" "$work/linux") || { fail "cpack for Linux"; return; }
+  archive=$(pack "$build" "$work/linux" tar.gz) || { fail "scripts/pack for Linux"; return; }
   [ "$archive" = "$work/linux/$name.tar.gz" ] ||
     { fail "Linux archive is '$archive', not $name.tar.gz"; return; }
 
@@ -65,8 +64,8 @@ four_part_version() {
   (IFS=.; echo "${parts[*]:0:4}")
 }
 
-# The packed program has no symbol table (CPack strips it with the
-# toolchain's strip) and names neither the source nor the build folder.
+# The packed program has no symbol table (cmake --install --strip strips
+# it with the toolchain's strip) and names neither the source nor the build folder.
 no_symbols_or_paths() {  # objdump, program, build folder, what
   "$1" -t "$2" 2>&1 | grep -q 'no symbols' || fail "$4 program: symbols not stripped"
   local path
@@ -86,7 +85,7 @@ check_windows() {  # platform (win32, win64), machine the exe must be built for,
     return
   fi
   mkdir -p "$dir/out"
-  archive=$(pack "$dir/build" "$dir/out") || { fail "cpack for $preset"; return; }
+  archive=$(pack "$dir/build" "$dir/out" zip) || { fail "scripts/pack for $preset"; return; }
   [ "$archive" = "$dir/out/$name.zip" ] ||
     { fail "$preset archive is '$archive', not $name.zip"; return; }
 

@@ -1,13 +1,15 @@
 #!/bin/bash
 # Packs this build tree as a Debian package and does with it what a user
-# does: lintian finds no error or warning, dpkg installs it, the installed
+# does: lintian finds no error or warning, the package depends on nothing
+# (the program is static), dpkg installs it, the installed
 # program prints what the build tree's prints, man shows the page, and
 # removing the package leaves nothing behind. Needs root; skipped otherwise.
-# Usage: deb_test.sh BUILD_DIR PROGRAM VERSION
+# Usage: deb_test.sh SOURCE_DIR BUILD_DIR PROGRAM VERSION
 set -u
-build=$1
-program=$2
-version=$3
+source_dir=$1
+build=$2
+program=$3
+version=$4
 source "$(dirname "$0")/../test_lib.sh"
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -21,14 +23,16 @@ fi
 
 arch=$(dpkg --print-architecture)
 deb=$work/leapcheck_${version}_$arch.deb
-if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" > "$work/cpack.log" 2>&1 ||
+if ! "$source_dir/scripts/pack" "$build" "$work" deb > "$work/pack.log" 2>&1 ||
    [ ! -f "$deb" ]; then
-  cat "$work/cpack.log"
-  fail "cpack made no $(basename "$deb")"
+  cat "$work/pack.log"
+  fail "scripts/pack made no $(basename "$deb")"
   exit 1
 fi
 [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] || fail "Architecture is not $arch"
-dpkg-deb -f "$deb" Depends | grep -q '^libc6 (>= ' || fail "Depends does not name the C library"
+for field in Depends Pre-Depends Recommends; do
+  [ -z "$(dpkg-deb -f "$deb" "$field")" ] || fail "the package has a $field field: $(dpkg-deb -f "$deb" "$field")"
+done
 lintian --fail-on error,warning "$deb" > "$work/lintian" 2>&1 || { fail "lintian"; cat "$work/lintian"; }
 
 dpkg-deb -c "$deb" | awk '{print substr($6, 2)}' | grep -v '/$' > "$work/files"

@@ -5,7 +5,9 @@
 # on another file system where one is at hand (/dev/shm: another order of
 # listing a folder, other folder sizes), as the user nobody when root, and in
 # another time zone, locale and umask. The release files must also be sound:
-# lintian passes the Debian packages, and the archives read back whole.
+# lintian passes the Debian packages, rpmlint the RPM ones, the archives read
+# back whole, and each architecture's tar.gz, .deb and .rpm hold the very
+# same program.
 # Where a cross compiler is missing, the other files are compared and the
 # test ends as skipped, saying which.
 # Usage: reproducible_test.sh SOURCE_DIR
@@ -16,15 +18,18 @@ source "$(dirname "$0")/../test_lib.sh"
 commit=$(git -C "$source_dir" rev-parse -q --verify HEAD 2>/dev/null) ||
   { echo "skipped: $source_dir is not a git checkout, and a release is built from a commit"; exit 77; }
 
-workflows=(release-linux release-deb)
+presets=(release)
+files_expected=3  # the tar.gz, .deb and .rpm of a Linux preset; one zip else
 missing=()
 if command -v aarch64-linux-gnu-g++ > /dev/null; then
-  workflows+=(release-linux-arm64 release-deb-arm64)
+  presets+=(release-linux-arm64)
+  files_expected=$((files_expected + 3))
 else
   missing+=("64-bit ARM (g++-aarch64-linux-gnu)")
 fi
 if command -v i686-w64-mingw32-g++ > /dev/null && command -v x86_64-w64-mingw32-g++ > /dev/null; then
-  workflows+=(release-win32 release-win64)
+  presets+=(release-win32 release-win64)
+  files_expected=$((files_expected + 2))
 else
   missing+=("Windows (g++-mingw-w64-i686 and g++-mingw-w64-x86-64)")
 fi
@@ -46,7 +51,7 @@ done
 release() {  # clone, log, words before scripts/release
   local clone=$1 log=$2
   shift 2
-  if ! (cd "$clone" && "$@" scripts/release "${workflows[@]}") > "$log" 2>&1; then
+  if ! (cd "$clone" && "$@" scripts/release "${presets[@]}") > "$log" 2>&1; then
     tail -n 30 "$log"
     fail "scripts/release in $clone"
     exit 1
@@ -69,8 +74,8 @@ release "$second" "$work/second.log" \
 files=$(cd "$first/dist" && ls)
 [ "$files" = "$(cd "$second/dist" && ls)" ] ||
   { fail "the two runs made different files"; ls "$first/dist" "$second/dist"; }
-[ "$(wc -l <<<"$files")" -eq $((${#workflows[@]} + 1)) ] ||
-  fail "expected ${#workflows[@]} release files and SHA256SUMS, found: $files"
+[ "$(wc -l <<<"$files")" -eq $((files_expected + 1)) ] ||
+  fail "expected $files_expected release files and SHA256SUMS, found: $files"
 for file in $files; do
   cmp "$first/dist/$file" "$second/dist/$file" || fail "$file differs between the two runs"
   case "$file" in
@@ -78,7 +83,29 @@ for file in $files; do
     *.zip) unzip -tq "$first/dist/$file" > /dev/null || fail "$file is damaged" ;;
     *.deb) lintian --fail-on error,warning "$first/dist/$file" > "$work/lintian" 2>&1 ||
              { fail "lintian $file"; cat "$work/lintian"; } ;;
+    *.rpm) rpmlint -c "$source_dir/packaging/rpmlint.toml" "$first/dist/$file" > "$work/rpmlint" 2>&1
+           grep -E ': E: ' "$work/rpmlint" && fail "rpmlint $file" ;;
   esac
+done
+
+# One program per architecture, the same file in each of its packages.
+program_of() {  # release file; prints the program's checksum
+  local unpacked=$work/unpacked
+  rm -rf "$unpacked" && mkdir "$unpacked"
+  case "$1" in
+    *.tar.gz) tar -xzf "$1" -C "$unpacked" ;;
+    *.deb) dpkg-deb -x "$1" "$unpacked" ;;
+    *.rpm) (cd "$unpacked" && rpm2cpio "$1" | cpio -idm --quiet) ;;
+  esac
+  find "$unpacked" -path '*/bin/leapcheck' -type f -exec sha256sum {} + | cut -d' ' -f1
+}
+for arch in x86_64:amd64 aarch64:arm64; do
+  linux=${arch%%:*} debian=${arch#*:}
+  set -- "$first"/dist/*-linux-"$linux".tar.gz "$first"/dist/*_"$debian".deb "$first"/dist/*."$linux".rpm
+  [ -f "$1" ] || continue
+  sums=$(for file in "$@"; do program_of "$file"; done | sort -u)
+  [ "$(wc -l <<<"$sums")" -eq 1 ] && [ -n "$sums" ] ||
+    fail "the $linux tar.gz, .deb and .rpm do not hold one and the same program"
 done
 
 if [ "$failures" -ne 0 ]; then exit "$failures"; fi
