@@ -46,11 +46,14 @@ if(WIN32)
   endfunction()
   leapcheck_dos_text(README.md README.txt)
   leapcheck_dos_text(LICENSE LICENSE.txt)
+  # The manual page as plain text, for a system without man.
+  leapcheck_dos_text(doc/leapcheck.txt leapcheck.txt)
 
   install(TARGETS leapcheck RUNTIME DESTINATION .)
   install(FILES
     "${PROJECT_BINARY_DIR}/README.txt"
     "${PROJECT_BINARY_DIR}/LICENSE.txt"
+    "${PROJECT_BINARY_DIR}/leapcheck.txt"
     DESTINATION .)
 
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)

@@ -89,7 +89,7 @@ check_windows() {  # platform (win32, win64), machine the exe must be built for,
   [ "$archive" = "$dir/out/$name.zip" ] ||
     { fail "$preset archive is '$archive', not $name.zip"; return; }
 
-  printf "$name/%s\n" LICENSE.txt README.txt leapcheck.exe > "$work/expected"
+  printf "$name/%s\n" LICENSE.txt README.txt leapcheck.exe leapcheck.txt > "$work/expected"
   list_files "$archive" > "$work/files"
   cmp -s "$work/expected" "$work/files" ||
     { fail "$preset archive contents"; diff "$work/expected" "$work/files"; return; }
@@ -101,6 +101,9 @@ check_windows() {  # platform (win32, win64), machine the exe must be built for,
   grep -qv $'\r$' "$root/README.txt" && fail "$preset README.txt has a line without CR LF"
   sed 's/\r$//' "$root/README.txt" | cmp -s - "$source_dir/README.md" ||
     fail "$preset README.txt differs from README.md"
+  grep -qv $'\r$' "$root/leapcheck.txt" && fail "$preset leapcheck.txt has a line without CR LF"
+  sed 's/\r$//' "$root/leapcheck.txt" | cmp -s - "$source_dir/doc/leapcheck.txt" ||
+    fail "$preset leapcheck.txt differs from doc/leapcheck.txt"
 
   if ! python3 "$source_dir/tests/dist/pe_resources.py" "$root/leapcheck.exe" \
       > "$dir/resources" 2>&1; then
