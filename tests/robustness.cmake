@@ -17,6 +17,12 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND NOT CMAKE_CROSSCOMPILING)
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/real_leaps.sh $<TARGET_FILE:leapcheck>)
   set_tests_properties(real_leaps PROPERTIES LABELS e2e TIMEOUT 120 RUN_SERIAL ON)
 
+  # The same reports through the documented `| ts ... >> leaps.txt` line.
+  add_test(NAME timestamps
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/timestamps_test.sh $<TARGET_FILE:leapcheck>)
+  set_tests_properties(timestamps PROPERTIES LABELS e2e TIMEOUT 120 RUN_SERIAL ON
+    SKIP_RETURN_CODE 77)
+
   # A minute under full load without a report; `ctest -LE soak` leaves it out.
   add_test(NAME soak
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/soak.sh $<TARGET_FILE:leapcheck> 60)

@@ -1,6 +1,7 @@
 # Sourced by the test scripts: a scratch folder removed on exit (a script
 # that needs more cleaning sets its own trap, removing "$work" too), a
-# failure count for the script to end with, and the program's fixed lines.
+# failure count for the script to end with, the program's fixed lines, and
+# real reports provoked and checked.
 
 failures=0
 work=$(mktemp -d)
@@ -13,6 +14,82 @@ banner() {
   printf 'see https://support.windows.com/kb/274323/en-us\n'
 }
 usage() { printf 'use runtest as commandline parameter to run the test code\n'; }
+
+# What the leap test prints before its first report: the chipset check, then
+# the test's own line in place of the usage line.
+start_lines() {  # program
+  "$1" | head -n -1
+  printf 'Running Test Code\n'
+}
+
+# A process stopped (SIGSTOP) for a second and continued: a stop between a
+# pass's counter read and its tick read puts the second into the tick
+# interval only and gives one report; a stop anywhere else falls into both
+# intervals and gives none. Stalls the program at random moments until the
+# command `count` tells of `min` reports, or `max` stalls were made; no stall
+# may give more than one report. Leaves the numbers in $stalls and $seen.
+stall_for_reports() {  # pid min max count
+  local pid=$1 min=$2 max=$3 count=$4 now
+  stalls=0
+  seen=0
+  while [ "$stalls" -lt "$max" ] && [ "$seen" -lt "$min" ]; do
+    sleep "0.$((RANDOM % 40 + 10))"
+    kill -STOP "$pid"
+    sleep 1
+    kill -CONT "$pid"
+    sleep 0.3  # a report is printed and flushed within this
+    stalls=$((stalls + 1))
+    now=$("$count")
+    [ $((now - seen)) -le 1 ] || fail "stall $stalls gave $((now - seen)) reports"
+    seen=$now
+  done
+}
+
+# The counter is one clock for every processor only where the kernel says
+# so; only then must samples read in sequence never go back.
+monotonic=0
+grep -qx tsc /sys/devices/system/clocksource/clocksource0/current_clocksource \
+  2>/dev/null && monotonic=1
+
+hex='(0|[1-9A-F][0-9A-F]*)'
+check_report() {  # first line number, then the report's 20 lines
+  local first=$1 i value previous=
+  shift
+  local -a line=("$@") values=()
+  for i in $(seq 0 8); do
+    [[ ${line[i]} =~ ^"      Previous $((9 - i)):  "$hex$ ]] ||
+      { fail "line $((first + i)): '${line[i]}'"; return; }
+    values+=("${BASH_REMATCH[1]}")
+  done
+  [[ ${line[9]} =~ ^"LEAP: Current:     "$hex"  delta = "$hex$ ]] ||
+    { fail "line $((first + 9)): '${line[9]}'"; return; }
+  local current=${BASH_REMATCH[1]} delta=${BASH_REMATCH[2]}
+  values+=("$current")
+  for i in $(seq 1 9); do
+    [[ ${line[9 + i]} =~ ^"      Next     $i:  "$hex$ ]] ||
+      { fail "line $((first + 9 + i)): '${line[9 + i]}'"; return; }
+    values+=("${BASH_REMATCH[1]}")
+  done
+  [ -z "${line[19]}" ] || fail "line $((first + 19)) is not empty: '${line[19]}'"
+  for i in $(seq 0 18); do
+    [ "${line[i]:18:1}" = " " ] && [[ ${line[i]:19:1} =~ [0-9A-F] ]] ||
+      fail "line $((first + i)): the value does not start in column 20"
+  done
+  # The delta is the current sample minus the previous pass's, which is
+  # the sample shown as Previous 1, modulo 2^64 (bash wraps the same way).
+  local expected
+  expected=$(printf '%X' $((0x$current - 0x${values[8]})))
+  [ "$delta" = "$expected" ] ||
+    fail "line $((first + 9)): delta $delta, current - Previous 1 = $expected"
+  if [ "$monotonic" -eq 1 ]; then
+    for value in "${values[@]}"; do
+      if [ -n "$previous" ] && [ $((0x$value - 0x$previous)) -lt 0 ]; then
+        fail "report at line $first: $value read after $previous"
+      fi
+      previous=$value
+    done
+  fi
+}
 
 # Runs a command in the root folder ROOT as that system's own programs run,
 # with only the kernel's /proc and /sys mounted there, in a mount namespace

@@ -1,0 +1,69 @@
+#!/bin/bash
+# The long run without systemd, exactly as documented:
+#   leapcheck runtest | ts '%Y-%m-%d %H:%M:%.S' >> leaps.txt
+# Real reports are provoked by stalls; while the program still runs, every
+# line of the file has a time stamp, the start lines are there and each
+# report is whole. ts stamps the report's empty last line too: it becomes
+# the stamp and one blank.
+#   timestamps_test.sh PROGRAM
+set -u
+set -m
+program=$(readlink -f "$1")  # the line runs in the scratch folder
+source "$(dirname "$0")/test_lib.sh"
+command -v ts > /dev/null || { echo "SKIP: ts (moreutils) is not installed"; exit 77; }
+pid=
+trap '[ -n "$pid" ] && kill -9 "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+
+start_lines "$program" > "$work/header"
+header_lines=$(wc -l < "$work/header")
+
+log=$work/leaps.txt
+cd "$work" || exit 1
+"$program" runtest | ts '%Y-%m-%d %H:%M:%.S' >> leaps.txt &
+# The job's process group is led by the pipeline's first process.
+pid=$(jobs -p %+)
+sleep 2  # the start lines, then quiet passes
+
+kill -0 "$pid" 2>/dev/null || { fail "the program ended at once"; cat "$log"; exit 1; }
+reports() { grep -c '^[^ ]* [^ ]* LEAP: ' "$log"; }
+[ "$(reports)" -eq 0 ] || fail "a report before any stall"
+stall_for_reports "$pid" 2 40 reports
+echo "timestamps: $seen reports from $stalls stalls"
+[ "$seen" -ge 1 ] || fail "no report in the file from $stalls stalls"
+kill -0 "$pid" 2>/dev/null || fail "the program did not keep running"
+kill -STOP "$pid"
+cp "$log" "$work/while_running"
+
+stamp='[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{6} '
+if grep -nvE "^$stamp" "$log" > "$work/unstamped"; then
+  fail "lines without a time stamp:"
+  head "$work/unstamped"
+fi
+cut -c1-26 "$log" | LC_ALL=C sort -c 2> /dev/null || fail "time stamps go back"
+sed -E "s/^$stamp//" "$log" > "$work/lines"
+
+head -n "$header_lines" "$work/lines" | cmp -s - "$work/header" ||
+  fail "the file does not start with the check and 'Running Test Code'"
+mapfile -t body < <(tail -n +"$((header_lines + 1))" "$work/lines")
+[ $((${#body[@]} % 20)) -eq 0 ] ||
+  fail "${#body[@]} lines after the start, not whole reports of 20"
+for ((start = 0; start + 20 <= ${#body[@]}; start += 20)); do
+  check_report $((header_lines + start + 1)) "${body[@]:start:20}"
+  [[ $(sed -n "$((header_lines + start + 20))p" "$log") =~ ^$stamp$ ]] ||
+    fail "line $((header_lines + start + 20)): the empty line is not the stamp and a blank"
+done
+
+# The program ends as at the console (an interrupt to the whole job); ts
+# had nothing left to write.
+kill -CONT "$pid"
+kill -INT -- "-$pid"
+wait 2> /dev/null
+for _ in $(seq 50); do kill -0 -- "-$pid" 2> /dev/null || break; sleep 0.1; done
+kill -0 -- "-$pid" 2> /dev/null && fail "the line did not end on an interrupt"
+pid=
+cmp -s "$log" "$work/while_running" ||
+  fail "lines reached the file only after the program ended"
+
+[ "$failures" -eq 0 ] || { echo "--- leaps.txt:"; cat "$log"; }
+[ "$failures" -eq 0 ] && echo "timestamps: all checks passed"
+exit "$failures"
