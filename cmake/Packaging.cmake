@@ -75,6 +75,10 @@ else()
     DESTINATION "${CMAKE_INSTALL_MANDIR}/man1" COMPONENT manual)
   install(FILES LICENSE DESTINATION "${CMAKE_INSTALL_DOCDIR}"
     COMPONENT licence)
+  # The leap test as a service, in the packages only (their prefix is /usr);
+  # they install it but neither enable nor start it.
+  install(FILES packaging/leapcheck.service DESTINATION lib/systemd/system
+    COMPONENT service EXCLUDE_FROM_ALL)
 
   string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}"
     LEAPCHECK_PACKAGE_PLATFORM)
@@ -84,7 +88,8 @@ else()
   set(CPACK_INSTALL_CMAKE_PROJECTS
     "${PROJECT_BINARY_DIR};leapcheck;program;/"
     "${PROJECT_BINARY_DIR};leapcheck;manual_gz;/"
-    "${PROJECT_BINARY_DIR};leapcheck;licence;/")
+    "${PROJECT_BINARY_DIR};leapcheck;licence;/"
+    "${PROJECT_BINARY_DIR};leapcheck;service;/")
 endif()
 
 set(CPACK_PACKAGE_NAME leapcheck)

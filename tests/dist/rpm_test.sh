@@ -33,7 +33,8 @@ query '%{CHANGELOGTEXT}' | grep -qxF -- "- Release $version." || fail "no change
 rpm -qp --requires "$rpm_file" 2>/dev/null | grep -v '^rpmlib(' > "$work/requires"
 [ ! -s "$work/requires" ] || { fail "the package requires more than rpm:"; cat "$work/requires"; }
 rpm -qpl "$rpm_file" 2>/dev/null > "$work/files"
-printf '%s\n' /usr/bin/leapcheck /usr/share/doc/leapcheck /usr/share/doc/leapcheck/LICENSE \
+printf '%s\n' /usr/bin/leapcheck /usr/lib/systemd/system/leapcheck.service \
+  /usr/share/doc/leapcheck /usr/share/doc/leapcheck/LICENSE \
   /usr/share/doc/leapcheck/README.md /usr/share/man/man1/leapcheck.1.gz > "$work/expected"
 cmp -s "$work/expected" "$work/files" || { fail "package contents"; diff "$work/expected" "$work/files"; }
 
