@@ -175,6 +175,6 @@ void RunLeapTest() {
   StartLeapTest(state);
   std::fflush(stdout);
   for (;;) {
-    RunLeapTestPasses(state, UINT64_MAX);  // some thousand years of passes
+    RunLeapTestPasses(state, UINT64_MAX);  // thousands of years of passes
   }
 }

@@ -72,8 +72,9 @@ std::uint32_t ReportIfLeap(LeapTestState& state, std::uint32_t currentTick);
 void StartLeapTest(LeapTestState& state);
 
 // `passes` comparisons of counter and tick count, one after the other
-// without a pause, printing a report on every leap; `state` is up to date
-// on return. The program calls this one compiled function for ever, the
+// without a pause, printing a report on every leap; a pass whose counter
+// read fails goes on with the previous sample. `state` is up to date on
+// return. The program calls this one compiled function for ever, the
 // timing programs and the tests for a count, so what they time and test is
 // what the program runs.
 void RunLeapTestPasses(LeapTestState& state, std::uint64_t passes);
