@@ -1,6 +1,6 @@
 // The uncommon end of a pass: the full comparison and the leap report. Never
-// inlined into the pass, so that the pass stays a short function that saves
-// almost no registers.
+// inlined into the loop of passes, so that the loop stays short and holds
+// only what a quiet pass needs in its registers.
 
 #include <cinttypes>
 #include <cstdio>

@@ -65,16 +65,19 @@ std::uint32_t PrintLeapReport(LeapTestState& state);
 // The rest of a pass that may be a leap: the full comparison and, on a
 // leap, the report. Returns the tick count the next pass measures from:
 // `currentTick`, or after a report the one PrintLeapReport read. Apart from
-// the pass, so that the common quiet pass saves no registers for it.
+// the passes, so that their loop keeps only what a quiet pass needs.
 std::uint32_t ReportIfLeap(LeapTestState& state, std::uint32_t currentTick);
 
 // Reads the frequency, the first tick and the first sample.
 void StartLeapTest(LeapTestState& state);
 
-// One comparison of counter and tick count, printing a report on a leap.
-// The program's loop and the timing programs call this one compiled
-// function, so what they time is what the program runs.
-void RunLeapTestPass(LeapTestState& state);
+// `passes` comparisons of counter and tick count, one after the other
+// without a pause, printing a report on every leap; a pass whose counter
+// read fails goes on with the previous sample. `state` is up to date on
+// return. The program calls this one compiled function for ever, the
+// timing programs and the tests for a count, so what they time and test is
+// what the program runs.
+void RunLeapTestPasses(LeapTestState& state, std::uint64_t passes);
 
 // Start plus passes for ever.
 [[noreturn]] void RunLeapTest();

@@ -31,7 +31,7 @@ class LeapTest : public testing::Test {
     QueueCounter(counter, ok);
     QueueTick(tick);
     testing::internal::CaptureStdout();
-    RunLeapTestPass(state_);
+    RunLeapTestPasses(state_, 1);
     return testing::internal::GetCapturedStdout();
   }
 
@@ -47,7 +47,7 @@ class LeapTest : public testing::Test {
     }
     QueueTick(reportTick);
     testing::internal::CaptureStdout();
-    RunLeapTestPass(state_);
+    RunLeapTestPasses(state_, 1);
     return testing::internal::GetCapturedStdout();
   }
 
@@ -99,10 +99,84 @@ TEST(LeapArithmeticTest, DiscrepancyIsTakenModulo2To32) {
 TEST_F(LeapTest, CounterAndTickAdvancingTogetherPrintNothing) {
   EXPECT_EQ("", Start(0, 0));
   testing::internal::CaptureStdout();
-  for (int pass = 0; pass < 10000; ++pass) {
-    RunLeapTestPass(state_);
-  }
+  RunLeapTestPasses(state_, 10000);
   EXPECT_EQ("", testing::internal::GetCapturedStdout());
+}
+
+void QueuePass(std::int64_t counter, std::uint32_t tick, bool ok = true) {
+  QueueCounter(counter, ok);
+  QueueTick(tick);
+}
+
+// A report's nine readings from `first` on and its tick read.
+void QueueReport(std::int64_t first, std::uint32_t tick) {
+  for (int i = 0; i < ReportSampleCount; ++i) {
+    QueueCounter(first + i);
+  }
+  QueueTick(tick);
+}
+
+// Quiet passes, a failed read, a leap, a leap right after it, a backwards
+// leap, a stall and a long pass that is no leap, queued for one run of
+// twelve passes.
+void QueueMixedPasses() {
+  constexpr std::int64_t Leap = 0x10000000;
+  QueuePass(1 * CountsPerMs, 1);
+  QueuePass(2 * CountsPerMs, 2);
+  QueuePass(0, 3, false);  // keeps 2 ms
+  QueuePass(Leap, 4);
+  QueueReport(Leap + 1, 4);
+  QueuePass(Leap + 600 * CountsPerMs, 5);  // leap right after the report
+  QueueReport(Leap + 600 * CountsPerMs + 1, 5);
+  QueuePass(Leap + 601 * CountsPerMs, 6);
+  QueuePass(Leap, 7);  // backwards
+  QueueReport(Leap + 1, 7);
+  QueuePass(Leap + 2 * CountsPerMs, 900);  // stall before the tick read
+  QueueReport(Leap + 2 * CountsPerMs + 1, 900);
+  QueuePass(Leap + 3 * CountsPerMs, 901);
+  QueuePass(Leap + 4 * CountsPerMs, 902);
+  QueuePass(Leap + 404 * CountsPerMs, 1302);
+  QueuePass(Leap + 1004 * CountsPerMs, 1902);  // 600 ms both ways: no leap
+}
+
+TEST_F(LeapTest, ManyPassesInOneCallRunAsOnePassPerCall) {
+  constexpr std::uint64_t Passes = 12;
+  Clocks().errorNumber = 5;
+  Start(0, 0);
+  QueueMixedPasses();
+  testing::internal::CaptureStdout();
+  RunLeapTestPasses(state_, Passes);
+  const std::string together = testing::internal::GetCapturedStdout();
+  const LeapTestState afterTogether = state_;
+
+  ResetFakePlatform();
+  Clocks().errorNumber = 5;
+  state_ = LeapTestState{};
+  Start(0, 0);
+  QueueMixedPasses();
+  testing::internal::CaptureStdout();
+  for (std::uint64_t pass = 0; pass < Passes; ++pass) {
+    RunLeapTestPasses(state_, 1);
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), together);
+
+  // Four reports and the failure line, and the state each run leaves.
+  std::size_t reports = 0;
+  for (std::size_t at = together.find("LEAP:"); at != std::string::npos;
+       at = together.find("LEAP:", at + 1)) {
+    ++reports;
+  }
+  EXPECT_EQ(4U, reports);
+  EXPECT_NE(std::string::npos, together.find("QPC() failed with error 5\n"));
+  EXPECT_EQ(afterTogether.currentSample, state_.currentSample);
+  EXPECT_EQ(afterTogether.previousSample, state_.previousSample);
+  EXPECT_EQ(afterTogether.previousTick, state_.previousTick);
+  EXPECT_EQ(afterTogether.ring.position, state_.ring.position);
+  for (int slot = 0; slot < SampleRingSize; ++slot) {
+    EXPECT_EQ(afterTogether.ring.slots[slot], state_.ring.slots[slot]) << slot;
+  }
+  EXPECT_EQ(0x10000000 + 1004 * CountsPerMs, state_.previousSample);
+  EXPECT_EQ(1902U, state_.previousTick);
 }
 
 TEST_F(LeapTest, ThresholdIs500MsEitherWay) {

@@ -144,14 +144,10 @@ TEST(NoHeapTest, ChipsetCheckAndLeapTestAllocateNothing) {
   const ChipsetStatus failed = CheckChipset();
 
   StartLeapTest(state);
-  for (int pass = 0; pass < 100000; ++pass) {
-    RunLeapTestPass(state);  // quiet passes
-  }
-  Clocks().counterStep = 600000;  // 600 ms of counts per 0 ms of ticks
+  RunLeapTestPasses(state, 100000);  // quiet passes
+  Clocks().counterStep = 600000;     // 600 ms of counts per 0 ms of ticks
   Clocks().tickStep = 0;
-  for (int pass = 0; pass < 1000; ++pass) {
-    RunLeapTestPass(state);  // every pass a report
-  }
+  RunLeapTestPasses(state, 1000);  // every pass a report
   Clocks().frequencyOk = false;
   Clocks().counter[0] = FakeClockRead{0, false};
   Clocks().counterCount = 1;

@@ -1,7 +1,7 @@
 #!/bin/bash
-# Holds the leap test's pass as the program ships it against the timing
-# programs: the same machine code in each (call targets and addresses apart,
-# which the link places), and no division in it on any target.
+# Holds the leap test's loop of passes as the program ships it against the
+# timing programs: the same machine code in each (call targets and addresses
+# apart, which the link places), and no division in it on any target.
 #
 #   pass_code.sh OBJDUMP PROGRAM TIMING-PROGRAM...
 set -u
@@ -10,7 +10,7 @@ program=$2
 shift 2
 source "$(dirname "$0")/test_lib.sh"
 
-# The pass and the parts the compiler split off it (.cold), as instructions
+# The loop and the parts the compiler split off it (.cold), as instructions
 # only: a jump's target keeps its symbol and offset, and every absolute or
 # instruction-relative address (an import slot, a constant's place) becomes
 # ADDR, without the disassembler's comment on it. Immediates ($...) and
@@ -26,8 +26,8 @@ drop_padding() {
 pass_code() {
   local file=$1 symbol
   local symbols
-  symbols=$("$objdump" -t "$file" | awk '{print $NF}' | grep 'RunLeapTestPass' | sort -u)
-  [ -n "$symbols" ] || { echo "no RunLeapTestPass symbol"; return; }
+  symbols=$("$objdump" -t "$file" | awk '{print $NF}' | grep 'RunLeapTestPasses' | sort -u)
+  [ -n "$symbols" ] || { echo "no RunLeapTestPasses symbol"; return; }
   for symbol in $symbols; do
     echo "<$symbol>"
     "$objdump" -d --no-show-raw-insn --disassemble="$symbol" "$file" |
@@ -45,10 +45,10 @@ pass_code() {
 }
 
 shipped=$(pass_code "$program")
-grep -q 'no RunLeapTestPass symbol' <<<"$shipped" && fail "$program: no symbol for the pass (stripped?)"
+grep -q 'no RunLeapTestPasses symbol' <<<"$shipped" && fail "$program: no symbol for the pass (stripped?)"
 instructions=$(grep -vc '^<' <<<"$shipped")
-[ "$instructions" -gt 0 ] || fail "$program: no instructions found for the pass"
-echo "pass_code: $(basename "$program"): $instructions instructions in the pass"
+[ "$instructions" -gt 0 ] || fail "$program: no instructions found for the loop of passes"
+echo "pass_code: $(basename "$program"): $instructions instructions in the loop of passes"
 
 # A 64-bit division is a div instruction or, on 32-bit x86, a library call.
 divisions=$(grep -E '(^|[[:space:]])(i?div[lqwb]?|[su]div)[[:space:]]|__u?(div|mod)di3|__(aull|all)(div|rem)' <<<"$shipped")

@@ -170,11 +170,15 @@ bool ReadCounter(std::int64_t& counter) {
 
 // Runs on every pass: the nanoseconds become milliseconds by a multiply and
 // a shift, exact for 0 <= ns < 10^9 (2^50 / 10^6 rounded up), so that no
-// build divides here, whatever it optimises for.
+// build divides here, whatever it optimises for. `now` is left for the call
+// to fill rather than cleared on every pass; the call fails only for a
+// clock the kernel lacks (none since 2.6.32), and then the tick is 0.
 std::uint32_t ReadTickCount() {
   constexpr std::uint64_t MillisecondsPerNanosecondQ50 = 1125899907;
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+  timespec now;
+  if (clock_gettime(CLOCK_MONOTONIC_COARSE, &now) != 0) {
+    return 0;
+  }
   const std::uint64_t milliseconds =
       static_cast<std::uint64_t>(now.tv_sec) * 1000U +
       ((static_cast<std::uint64_t>(now.tv_nsec) *
