@@ -1,7 +1,8 @@
 # The RPM package (scripts/pack BUILD OUT rpm: CPack's RPM generator, which
-# runs rpmbuild): the program, the gzipped manual page, README and licence
-# under /usr/share/doc/leapcheck, and a changelog. rpmbuild takes every time stamp, the build time and the build
-# host from the macros below, so a rebuild gives the same bytes.
+# runs rpmbuild): the program, the systemd unit, the gzipped manual page,
+# README and licence under /usr/share/doc/leapcheck, and a changelog.
+# rpmbuild takes every time stamp, the build time and the build host from
+# the macros below, so a rebuild gives the same bytes.
 
 string(TIMESTAMP rpm_date "%a %b %d %Y" UTC)
 file(WRITE "${PROJECT_BINARY_DIR}/rpm/changelog"
@@ -25,14 +26,17 @@ set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
 set(CPACK_RPM_DEFAULT_DIR_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
   WORLD_READ WORLD_EXECUTE)
-# - None of rpmbuild's steps after the install: CPack has stripped the
-#   program with the target's strip (the host's, which brp-strip would run,
-#   knows no other architecture's files), and the manual page is gzipped.
+# - After the install, instead of rpmbuild's usual steps, every file is
+#   dated SOURCE_DATE_EPOCH: cmake --install keeps a source file's time, and
+#   rpmbuild only clamps times newer than the epoch, so a work tree's older
+#   file would otherwise show. CPack has stripped the program with the
+#   target's strip (the host's, which brp-strip would run, knows no other
+#   architecture's files), and the manual page is gzipped.
 # - No /usr/lib/.build-id links: there is no debuginfo package to match.
 # - gzip payload: the rpm of RHEL 7 and SUSE 12 reads it (zstd it does not).
 # - Build time, file times and build host from SOURCE_DATE_EPOCH.
 set(CPACK_RPM_SPEC_MORE_DEFINE
-"%define __os_install_post %{nil}
+"%define __os_install_post find %{buildroot} -exec touch -h -d @$SOURCE_DATE_EPOCH {} +
 %define packager ${LEAPCHECK_MAINTAINER}
 %define _build_id_links none
 %define _binary_payload w9.gzdio
