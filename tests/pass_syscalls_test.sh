@@ -15,7 +15,11 @@ if ! strace -o /dev/null true 2> "$work/probe"; then
   echo "skipped: strace cannot trace here: $(head -n 1 "$work/probe")"
   exit 77
 fi
-timeout -s INT 2 strace -f -c -o "$work/counts" "$program" runtest > /dev/null
+timeout -s INT 2 strace -f -c -o "$work/counts" "$program" runtest > "$work/out"
+status=$?
+# Only a program still in its passes when the time is up counts.
+[ "$status" -eq 124 ] || fail "the program ended by itself (status $status) before two seconds"
+tail -n 1 "$work/out" | grep -qx 'Running Test Code' || fail "the leap test did not start"
 # The summary's rows: % time, seconds, usecs/call, calls, [errors,] name.
 total=$(awk '$NF == "total" {print $4}' "$work/counts")
 clock_calls=$(awk '$NF ~ /^clock_gettime/ {print $4}' "$work/counts")

@@ -11,6 +11,7 @@ program=$3
 version=$4
 which=$5
 source "$(dirname "$0")/../test_lib.sh"
+source "$(dirname "$0")/package_lib.sh"
 
 # Lists the archive's files, one a line, sorted.
 list_files() {
@@ -18,16 +19,6 @@ list_files() {
     *.tar.gz) tar -tzf "$1" | grep -v '/$' ;;
     *.zip) unzip -Z1 "$1" | grep -v '/$' ;;
   esac | LC_ALL=C sort
-}
-
-# Packs BUILD_DIR into OUT_DIR as a user's release file is packed; prints
-# the archive's path.
-pack() {  # build dir, out dir, format
-  if ! "$source_dir/scripts/pack" "$1" "$2" "$3" > "$2.log" 2>&1; then
-    cat "$2.log" >&2
-    return 1
-  fi
-  tail -n 1 "$2.log"
 }
 
 check_linux() {

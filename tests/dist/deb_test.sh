@@ -4,13 +4,13 @@
 # (the program is static), dpkg installs it, the installed
 # program prints what the build tree's prints, man shows the page, and
 # removing the package leaves nothing behind. Needs root; skipped otherwise.
-# Usage: deb_test.sh SOURCE_DIR BUILD_DIR PROGRAM VERSION
+# Usage: deb_test.sh BUILD_DIR PROGRAM VERSION
 set -u
-source_dir=$1
-build=$2
-program=$3
-version=$4
+build=$1
+program=$2
+version=$3
 source "$(dirname "$0")/../test_lib.sh"
+source "$(dirname "$0")/package_lib.sh"
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "skipped: installing a package needs root"
@@ -23,12 +23,8 @@ fi
 
 arch=$(dpkg --print-architecture)
 deb=$work/leapcheck_${version}_$arch.deb
-if ! "$source_dir/scripts/pack" "$build" "$work" deb > "$work/pack.log" 2>&1 ||
-   [ ! -f "$deb" ]; then
-  cat "$work/pack.log"
-  fail "scripts/pack made no $(basename "$deb")"
-  exit 1
-fi
+[ "$(pack "$build" "$work" deb)" = "$deb" ] ||
+  { fail "scripts/pack made no $(basename "$deb")"; exit 1; }
 [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] || fail "Architecture is not $arch"
 for field in Depends Pre-Depends Recommends; do
   [ -z "$(dpkg-deb -f "$deb" "$field")" ] || fail "the package has a $field field: $(dpkg-deb -f "$deb" "$field")"

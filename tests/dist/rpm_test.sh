@@ -5,26 +5,19 @@
 # it installs into an empty root (rpm --root), where its program prints what
 # the build tree's prints; removing it leaves nothing behind. The install
 # needs root; skipped otherwise.
-# Usage: rpm_test.sh SOURCE_DIR BUILD_DIR PROGRAM VERSION
+# Usage: rpm_test.sh BUILD_DIR PROGRAM VERSION
 set -u
-source_dir=$1
-build=$2
-program=$3
-version=$4
+build=$1
+program=$2
+version=$3
 source "$(dirname "$0")/../test_lib.sh"
+source "$(dirname "$0")/package_lib.sh"
 
 arch=$(uname -m)
 rpm_file=$work/leapcheck-$version-1.$arch.rpm
-if ! "$source_dir/scripts/pack" "$build" "$work" rpm > "$work/pack.log" 2>&1 ||
-   [ ! -f "$rpm_file" ]; then
-  cat "$work/pack.log"
-  fail "scripts/pack made no $(basename "$rpm_file")"
-  exit 1
-fi
-
-rpmlint -c "$source_dir/packaging/rpmlint.toml" "$rpm_file" > "$work/rpmlint" 2>&1
-grep -E ': [EW]: ' "$work/rpmlint" | grep -v ': W: no-url-tag$' > "$work/findings"
-[ ! -s "$work/findings" ] || { fail "rpmlint"; cat "$work/rpmlint"; }
+[ "$(pack "$build" "$work" rpm)" = "$rpm_file" ] ||
+  { fail "scripts/pack made no $(basename "$rpm_file")"; exit 1; }
+check_rpmlint "$rpm_file"
 
 query() { rpm -qp --qf "$1" "$rpm_file" 2>/dev/null; }
 [ "$(query '%{NAME} %{VERSION} %{ARCH} %{LICENSE}')" = "leapcheck $version $arch MIT" ] ||

@@ -13,6 +13,7 @@ build=$1
 program=$(readlink -f "$2")
 unit=$(readlink -f "$3")
 source "$(dirname "$0")/../test_lib.sh"
+source "$(dirname "$0")/package_lib.sh"
 skip() { echo "SKIP: $*"; exit 77; }
 
 [ "$(id -u)" -eq 0 ] || skip "a container needs root"
@@ -20,21 +21,14 @@ command -v systemd-nspawn > /dev/null || skip "systemd-nspawn (systemd-container
 [ -e /sys/fs/cgroup/cgroup.controllers ] || [ -d /sys/fs/cgroup/systemd ] ||
   skip "no cgroup hierarchy for systemd at /sys/fs/cgroup"
 
-# The container's system: the host's release from the mirror apt uses.
+# The container's system: the host's release, kept in the build tree.
 root=$build/service-root
+# shellcheck disable=SC1091
+suite=$(. /etc/os-release 2> /dev/null && echo "${VERSION_CODENAME:-}")
 if [ ! -x "$root/usr/lib/systemd/systemd" ]; then
-  command -v debootstrap > /dev/null || skip "debootstrap is not installed"
-  # shellcheck disable=SC1091
-  suite=$(. /etc/os-release 2> /dev/null && echo "${VERSION_CODENAME:-}")
-  mirror=$(sed -n 's/^URIs: *\([^ ]*\).*/\1/p' /etc/apt/sources.list.d/*.sources \
-    2> /dev/null | grep -v security | head -n 1)
-  echo "service: debootstrap ${suite:-bookworm} from ${mirror:-http://deb.debian.org/debian}"
-  rm -rf "$root.new"
-  debootstrap --variant=minbase --include=systemd,systemd-sysv,dbus \
-    "${suite:-bookworm}" "$root.new" "${mirror:-http://deb.debian.org/debian}" \
-    > "$work/debootstrap.log" 2>&1 ||
-    { tail -n 5 "$work/debootstrap.log"; rm -rf "$root.new"; skip "debootstrap failed"; }
-  mv "$root.new" "$root"
+  rm -rf "$root"
+  reason=$(debian_root "${suite:-bookworm}" "$root" --include=systemd,systemd-sysv,dbus) ||
+    { echo "$reason"; skip "debootstrap failed"; }
 fi
 
 # Where systemd runs the machine, the container gets a scope of its own;
