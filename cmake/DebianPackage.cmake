@@ -1,5 +1,5 @@
-# The Debian package (scripts/pack BUILD OUT deb): the program, README, a
-# gzipped manual page, the licence as a machine-readable copyright file, a
+# The Debian package (scripts/pack BUILD OUT deb): the program, the systemd
+# unit, README, a gzipped manual page, the licence as a machine-readable copyright file, a
 # changelog and lintian's override for the static program, as Debian's
 # policy wants them. These files go only into the package; `cmake --install`
 # and the tar.gz keep the plain manual page and LICENSE. The package's
@@ -35,7 +35,8 @@ file(WRITE "${debian_dir}/changelog"
 ")
 # The package description: the summary, then the text as Debian's control
 # format wants it (lines begun with a blank, an empty line as " .").
-string(REGEX REPLACE "\n" "\n " debian_description "${LEAPCHECK_DESCRIPTION}")
+string(REGEX REPLACE "\n\n" "\n.\n" debian_description "${LEAPCHECK_DESCRIPTION}")
+string(REGEX REPLACE "\n" "\n " debian_description "${debian_description}")
 file(WRITE "${debian_dir}/control"
 "Source: leapcheck
 Section: utils

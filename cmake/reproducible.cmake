@@ -5,8 +5,8 @@
 # folder, so its map comes second.
 #
 # Time stamps come from SOURCE_DATE_EPOCH where it is set (scripts/release
-# sets it to the last commit's time): string(TIMESTAMP) for the Debian
-# changelog, GNU ld for the PE header's link time, CPack for archive members.
+# sets it to the last commit's time): string(TIMESTAMP) for the changelogs,
+# GNU ld for the PE header's link time, scripts/pack for the files' members.
 if(NOT MSVC)
   target_compile_options(leapcheck_warnings INTERFACE
     "$<$<COMPILE_LANGUAGE:CXX>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.>"
