@@ -15,7 +15,6 @@ MaxStalls=40     # ... or after this many stalls
 
 # The start of the output: the chipset check, then the test's own line.
 start_lines "$program" > "$work/header"
-header_lines=$(wc -l < "$work/header")
 
 "$program" runtest > "$work/out" &
 pid=$!
@@ -28,15 +27,7 @@ echo "real_leaps: $seen reports from $stalls stalls"
 kill -0 "$pid" 2>/dev/null || fail "the program did not keep running"
 kill -STOP "$pid"  # freeze the output while it is checked
 
-head -n "$header_lines" "$work/out" | cmp -s - "$work/header" ||
-  fail "the output does not start with the check and 'Running Test Code'"
-
-mapfile -t body < <(tail -n +"$((header_lines + 1))" "$work/out")
-[ $(( ${#body[@]} % 20 )) -eq 0 ] ||
-  fail "${#body[@]} lines after the start, not whole reports of 20"
-for ((start = 0; start + 20 <= ${#body[@]}; start += 20)); do
-  check_report $((header_lines + start + 1)) "${body[@]:start:20}"
-done
+check_leap_output "$work/out"
 [ "$failures" -eq 0 ] && [ -z "${SHOW_OUTPUT:-}" ] || { echo "--- output:"; cat "$work/out"; }
 [ "$failures" -eq 0 ] && echo "real_leaps: all checks passed"
 exit "$failures"
