@@ -17,7 +17,7 @@ esac
 
 loader=/usr/lib/wine/wine
 if [ ! -x "$loader" ]; then
-  echo "skip: the 32-bit Wine loader $loader is missing (scripts/install-deps installs wine32:i386)"
+  echo "skip: the 32-bit Wine loader $loader is missing (wine32:i386 is not installed; scripts/install-deps says why)"
   exit 0
 fi
 # An i386 entry in binfmt_misc takes precedence over the kernel's own ELF
