@@ -218,10 +218,13 @@ TEST(HpetTest, EveryFailureLeavesTheCoarseClock) {
   }
 }
 
+#if defined(__x86_64__)
 // A register file whose main counter a thread keeps moving at 100 MHz of
 // the raw monotonic clock, as QEMU's HPET counts: it is taken where it
 // states its true period, and reads follow the kernel's clock; stating
-// 24 MHz, its rate disagrees and it is not.
+// 24 MHz, its rate disagrees and it is not. The thread is only a stand-in
+// for the device: descheduled at one end of the measurement, it lags, so
+// it has a few tries to be taken.
 void RunMovingCounter(std::uint32_t statedPeriod, bool expectTaken) {
   const std::string path = RegisterFile(statedPeriod);
   const int fd = open(path.c_str(), O_RDWR);
@@ -243,13 +246,18 @@ void RunMovingCounter(std::uint32_t statedPeriod, bool expectTaken) {
     }
   });
   while (*counter == 0x12345678) {  // until the thread has begun
+    std::this_thread::yield();
   }
-  std::int64_t frequency = 0;
   TickClock tick{};
-  EXPECT_TRUE(ReadCounterFrequencyWith(path.c_str(), frequency, tick));
-  if (expectTaken && tick.counter == nullptr) {
+  for (int attempt = 0; attempt < 5 && tick.counter == nullptr; ++attempt) {
+    std::int64_t frequency = 0;
+    EXPECT_TRUE(ReadCounterFrequencyWith(path.c_str(), frequency, tick));
+  }
+  if (!expectTaken) {
+    EXPECT_EQ(nullptr, tick.counter);
+  } else if (tick.counter == nullptr) {
     ADD_FAILURE() << "a counter at its stated rate was not taken";
-  } else if (expectTaken) {
+  } else {
     const std::uint32_t startTick = ReadTickCount(tick);
     const std::uint32_t startCoarse = CoarseMilliseconds();
     const timespec pause{0, 300000000};
@@ -257,22 +265,21 @@ void RunMovingCounter(std::uint32_t statedPeriod, bool expectTaken) {
     const std::uint32_t ticked = ReadTickCount(tick) - startTick;
     const std::uint32_t coarse = CoarseMilliseconds() - startCoarse;
     EXPECT_LE(ticked - coarse + 20, 40U) << ticked << " ms against " << coarse;
-  } else {
-    EXPECT_EQ(nullptr, tick.counter);
   }
   running = false;
   ticking.join();
   munmap(page, 4096);
   unlink(path.c_str());
 }
+#endif
 
 TEST(HpetTest, MovingCounterAtItsStatedRateIsTheTickCount) {
 #if defined(__x86_64__)
   RunMovingCounter(Period100Mhz, true);
-#else
-  RunMovingCounter(Period100Mhz, false);  // only x86-64 reads an HPET
-#endif
   RunMovingCounter(Period24Mhz, false);
+#else
+  GTEST_SKIP() << "only x86-64 reads an HPET";
+#endif
 }
 
 }  // namespace
