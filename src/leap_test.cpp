@@ -140,7 +140,7 @@ void StartLeapTest(LeapTestState& state) {
 LEAPCHECK_HOT_PATH void RunLeapTestPasses(LeapTestState& state,
                                           std::uint64_t passes) {
   std::int64_t* const slots = state.ring.slots;
-  TickClock& tick = state.tick;
+  TickClock tick = state.tick;
   const std::uint64_t quietCounts = state.quietCounts;
   std::int64_t previousSample = state.previousSample;
   std::uint32_t previousTick = state.previousTick;
@@ -157,7 +157,9 @@ LEAPCHECK_HOT_PATH void RunLeapTestPasses(LeapTestState& state,
       state.previousSample = previousSample;
       state.previousTick = previousTick;
       state.ring.position = position;
+      state.tick = tick;
       currentTick = ReportIfLeap(state, currentTick);
+      tick = state.tick;
       // After a report both baselines are its last Next reading and the
       // tick read right after it.
       currentSample = state.currentSample;
@@ -170,6 +172,7 @@ LEAPCHECK_HOT_PATH void RunLeapTestPasses(LeapTestState& state,
   state.previousSample = previousSample;
   state.previousTick = previousTick;
   state.ring.position = position;
+  state.tick = tick;
 }
 
 void RunLeapTest() {

@@ -35,15 +35,17 @@ std::uint64_t MillisecondsPerCountQ64(std::uint32_t periodFemtoseconds) {
 
 // The wraps missed between two reads `elapsedMs` apart, in which the low
 // bits moved by `counts`: the kernel's time less the counter's, to the
-// nearest wrap. Rare, and apart from the pass, which divides nowhere.
-LEAPCHECK_COLD_PATH std::uint64_t MissedWraps(const TickClock& tick,
-                                              std::uint32_t counts,
-                                              std::uint32_t elapsedMs) {
+// nearest wrap. Rare, and apart from the pass, which divides nowhere; it
+// takes the clock's fields by value so that the pass may keep them in
+// registers.
+LEAPCHECK_COLD_PATH std::uint64_t MissedWraps(
+    std::uint32_t counts, std::uint32_t elapsedMs,
+    std::uint64_t millisecondsPerCountQ64, std::uint32_t wrapMilliseconds) {
   const std::uint64_t countsMs =
-      HpetMilliseconds(counts, tick.millisecondsPerCountQ64);
-  const std::uint64_t half = tick.wrapMilliseconds / 2U;
+      HpetMilliseconds(counts, millisecondsPerCountQ64);
+  const std::uint64_t half = wrapMilliseconds / 2U;
   // elapsedMs >= half and countsMs < one wrap: the sum is never negative.
-  return (elapsedMs + half - countsMs) / tick.wrapMilliseconds;
+  return (elapsedMs + half - countsMs) / wrapMilliseconds;
 }
 
 }  // namespace
@@ -121,7 +123,9 @@ std::uint32_t AdvanceHpetTick(TickClock& tick, std::uint32_t low,
   const std::uint32_t elapsedMs = systemTick - tick.guardTick;
   tick.guardTick = systemTick;
   if (elapsedMs >= tick.wrapMilliseconds / 2U) {
-    tick.count += MissedWraps(tick, counts, elapsedMs) * Wrap;
+    tick.count += MissedWraps(counts, elapsedMs, tick.millisecondsPerCountQ64,
+                              tick.wrapMilliseconds) *
+                  Wrap;
   }
   tick.count += counts;
   return HpetMilliseconds(tick.count, tick.millisecondsPerCountQ64);
