@@ -20,19 +20,19 @@ containers_unavailable() {
 container_start() {  # name, root, further nspawn options...
   local name=$1 root=$2
   shift 2
-  local nspawn=(systemd-nspawn --quiet --register=no -b -D "$root" --volatile=overlay
+  local command=(systemd-nspawn --quiet --register=no -b -D "$root" --volatile=overlay
     --private-network --console=passive "$@")
   # Where systemd runs the machine, the container gets a scope of its own;
   # elsewhere it stays in the caller's cgroup.
-  [ -d /run/systemd/system ] || nspawn+=(--keep-unit)
-  setsid "${nspawn[@]}" > "$work/nspawn-$name.log" 2>&1 &
+  [ -d /run/systemd/system ] || command+=(--keep-unit)
+  setsid "${command[@]}" > "$work/nspawn-$name.log" 2>&1 &
   container_nspawn[$name]=$!
 }
 
 # Waits until NAME's systemd has finished booting; prints why and returns 1
 # where it does not.
 container_up() {  # name
-  local name=$1 nspawn=${container_nspawn[$1]} init= state=
+  local name=$1 nspawn=${container_nspawn[$1]} init='' state=''
   # nspawn's first child only sets the container up; the one that stays is
   # the container's systemd.
   for _ in $(seq 200); do
