@@ -1,13 +1,14 @@
 // Run by the service test in the program's place, under the unit's own
-// confinement: opens each path it is given read-only and prints what the
-// kernel answered, then sends the null signal to PID 1, a root process.
-// The unit's system call filter must end it there (SIGSYS), so the last
-// line never comes. Static, as the program: the unit's root holds nothing
-// else.
+// confinement: opens each path it is given read-only and reads the resource
+// limits of PID 1, a root process, printing what the kernel answered, then
+// sends PID 1 the null signal. The unit's system call filter must end it
+// there (SIGSYS), so the last line never comes. Static, as the program:
+// the unit's root holds nothing else.
 //   leapcheck_service_probe PATH...
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,6 +23,11 @@ int main(int argc, char** argv) {
       close(fd);
     }
   }
+  rlimit limit{};
+  std::printf("limits of PID 1: %s\n",
+              prlimit(1, RLIMIT_NOFILE, nullptr, &limit) == 0
+                  ? "read"
+                  : std::strerror(errno));
   std::fflush(stdout);
   const int result = kill(1, 0);
   std::printf("signal to PID 1: %s\n",

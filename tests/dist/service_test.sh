@@ -98,15 +98,16 @@ done
 
 # Root without any capability, no way to gain one, a system call filter.
 status() { sed -n "s/^$1:[[:space:]]*//p" "/proc/$pid/status"; }
-[ "$(status Uid)" = $'0\t0\t0\t0' ] && [ -z "$(status Groups)" ] ||
-  fail "not root alone: Uid $(status Uid), groups $(status Groups)"
+[ "$(status Uid)" = $'0\t0\t0\t0' ] && [ "$(status Gid)" = $'65534\t65534\t65534\t65534' ] &&
+  [ "$(status Groups | tr -d " ")" = 65534 ] ||
+  fail "not root in group 65534 alone: Uid $(status Uid), Gid $(status Gid), groups $(status Groups)"
 for field in CapInh CapPrm CapEff CapBnd CapAmb; do
   [ "$(status "$field")" = 0000000000000000 ] || fail "$field is $(status "$field")"
 done
 [ "$(status NoNewPrivs)" = 1 ] || fail "new privileges not forbidden"
 [ "$(status Seccomp)" = 2 ] || fail "no system call filter"
 # What systemd was told: the same, and the devices it may open.
-in_container systemctl show leapcheck.service -p User -p DynamicUser -p PrivateUsers \
+in_container systemctl show leapcheck.service -p User -p Group -p DynamicUser -p PrivateUsers \
   -p CapabilityBoundingSet -p AmbientCapabilities -p NoNewPrivileges -p PrivateNetwork \
   -p PrivateDevices -p DevicePolicy -p DeviceAllow -p TemporaryFileSystem \
   -p BindReadOnlyPaths -p MountAPIVFS | LC_ALL=C sort > "$work/properties"
@@ -118,6 +119,7 @@ DeviceAllow=/dev/char/10:228 r
 DeviceAllow=char-rtc r
 DevicePolicy=closed
 DynamicUser=no
+Group=65534
 MountAPIVFS=no
 NoNewPrivileges=yes
 PrivateDevices=yes
@@ -131,7 +133,7 @@ diff "$work/expected" "$work/properties" > "$work/diff" ||
 # Root may signal root's processes, also through the SIGIO of a file it
 # owns, and reach another's memory: the filter allows none of that.
 for call in kill tkill tgkill rt_sigqueueinfo rt_tgsigqueueinfo pidfd_send_signal \
-    fcntl ioctl process_vm_readv process_vm_writev prlimit64; do
+    fcntl ioctl process_vm_readv process_vm_writev; do
   in_container systemctl show -P SystemCallFilter leapcheck.service | tr ' ' '\n' |
     grep -qx "$call" && fail "the system call filter allows $call"
 done
@@ -161,8 +163,9 @@ done
 # The unit's confinement, tried from inside: the same unit with a probe in
 # the program's place opens a root-only file, another process's status and
 # an HPET node (10:228, root's alone: here one without a driver, so a granted
-# open ends at the driver, "No such device"), then signals the container's
-# systemd. The filter must end it at the signal, by SIGSYS.
+# open ends at the driver, "No such device"), reads the container systemd's
+# resource limits (refused: not its group) and signals it. The filter must
+# end it at the signal, by SIGSYS.
 hpet="No such file or directory"
 if in_container mknod -m 600 /dev/hpet c 10 228 2> /dev/null; then
   hpet=$(in_container sh -c 'head -c 0 /dev/hpet 2>&1' | sed 's/.*: //')
@@ -184,7 +187,8 @@ done
 probe_says=$(in_container journalctl --no-pager -o cat -u leapcheck-probe.service -t leapcheck)
 [ "$probe_says" = "/etc/shadow: No such file or directory
 /proc/1/status: No such file or directory
-/dev/hpet: $hpet" ] || fail "the probe under the unit's confinement said: $probe_says"
+/dev/hpet: $hpet
+limits of PID 1: Operation not permitted" ] || fail "the probe under the unit's confinement said: $probe_says"
 ended=$(in_container systemctl show -p ExecMainStatus -p Result leapcheck-probe.service | sort | tr '\n' ' ')
 [ "$ended" = "ExecMainStatus=31 Result=signal " ] ||
   fail "the probe's signal to PID 1 did not end it by SIGSYS (31): $ended"
