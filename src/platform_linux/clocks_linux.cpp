@@ -224,12 +224,17 @@ std::uint32_t CoarseMilliseconds() {
 }
 
 // The kernel's coarse clock goes with every HPET read, to tell how long
-// ago the last one was: that costs little beside the device's read.
+// ago the last one was: that costs little beside the device's read. It is
+// read first: a stop is taken after an instruction, and most often after
+// the uncached read, which takes longest; there it falls between two
+// passes, into both of their intervals, as it does between the reads of
+// the system's tick count.
 std::uint32_t ReadTickCount(TickClock& tick) {
 #if LEAPCHECK_HPET_TICK
   if (tick.counter != nullptr) {
+    const std::uint32_t systemTick = CoarseMilliseconds();
     const std::uint32_t low = *tick.counter;
-    return AdvanceHpetTick(tick, low, CoarseMilliseconds());
+    return AdvanceHpetTick(tick, low, systemTick);
   }
 #else
   static_cast<void>(tick);
