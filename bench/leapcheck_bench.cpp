@@ -23,9 +23,11 @@ constexpr int Repetitions = 10;
 // One counter read and one tick read: what a pass cannot do without.
 void BM_ClockReadFloor(benchmark::State& state) {
   std::int64_t counter = 0;
+  LeapTestState leap{};
+  StartLeapTest(leap);  // the tick count the passes read
   for (auto _ : state) {
     ReadCounter(counter);
-    std::uint32_t tick = ReadTickCount();
+    std::uint32_t tick = ReadTickCount(leap.tick);
     benchmark::DoNotOptimize(counter);
     benchmark::DoNotOptimize(tick);
   }

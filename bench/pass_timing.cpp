@@ -31,13 +31,14 @@ struct Sinks {
   volatile bool leap;
 };
 
-double FloorNs(Sinks& sinks, long iterations) {
+// The two reads of a pass, on the tick count the passes read.
+double FloorNs(Sinks& sinks, TickClock& tick, long iterations) {
   std::int64_t counter = 0;
   const double start = NowNs();
   for (long i = 0; i < iterations; ++i) {
     ReadCounter(counter);
     sinks.counter = counter;
-    sinks.tick = ReadTickCount();
+    sinks.tick = ReadTickCount(tick);
   }
   return (NowNs() - start) / static_cast<double>(iterations);
 }
@@ -55,7 +56,7 @@ double DividingPassNs(Sinks& sinks, LeapTestState& state, long iterations) {
   for (long i = 0; i < iterations; ++i) {
     std::int64_t sample = state.currentSample;
     ReadCounter(sample);
-    const std::uint32_t tick = ReadTickCount();
+    const std::uint32_t tick = ReadTickCount(state.tick);
     StoreSample(state.ring, sample);
     const std::int32_t discrepancy = TickDiscrepancyMs(
         CounterIntervalMs(sample, state.previousSample, state.frequency), tick,
@@ -74,6 +75,24 @@ double Fastest(const double (&values)[Rounds]) {
   return *std::min_element(values, values + Rounds);
 }
 
+// Which tick count the passes read and, for a timer of the platform's own,
+// the rate it counted at over the run against the steady clock.
+void PrintTickClock(const TickClock& tick, std::uint64_t firstCount,
+                    double firstNs) {
+  if (tick.counter == nullptr) {
+    std::printf("tick count: the system's\n");
+    return;
+  }
+  const double seconds = (NowNs() - firstNs) / 1e9;
+  const double stated = 1000.0 * 18446744073709551616.0 /
+                        static_cast<double>(tick.millisecondsPerCountQ64);
+  const double counted = static_cast<double>(tick.count - firstCount) / seconds;
+  std::printf(
+      "tick count: a timer of its own (the HPET on Linux), stated %.0f/s, "
+      "counted %.0f/s over %.1f s of the steady clock (%+.1f ppm)\n",
+      stated, counted, seconds, (counted / stated - 1) * 1e6);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -89,12 +108,14 @@ int main(int argc, char** argv) {
     std::printf("no counter frequency\n");
     return 1;
   }
+  const std::uint64_t firstTimerCount = state.tick.count;
+  const double firstNs = NowNs();
   double floor[Rounds];
   double pass[Rounds];
   double dividing[Rounds];
-  FloorNs(sinks, iterations / 10 + 1);  // warm up
+  FloorNs(sinks, state.tick, iterations / 10 + 1);  // warm up
   for (int round = 0; round < Rounds; ++round) {
-    floor[round] = FloorNs(sinks, iterations);
+    floor[round] = FloorNs(sinks, state.tick, iterations);
     pass[round] = PassNs(state, iterations);
     dividing[round] = DividingPassNs(sinks, state, iterations);
   }
@@ -103,6 +124,7 @@ int main(int argc, char** argv) {
   const double dividingNs = Fastest(dividing);
   std::printf("counter frequency: %lld/s\n",
               static_cast<long long>(state.frequency));
+  PrintTickClock(state.tick, firstTimerCount, firstNs);
   std::printf("floor (counter + tick read): %.2f ns\n", floorNs);
   std::printf("pass: %.2f ns\n", passNs);
   std::printf("pass dividing every time: %.2f ns (%.2f x floor)\n", dividingNs,

@@ -23,7 +23,8 @@ std::uint32_t PrintLeapReport(LeapTestState& state) {
   for (int i = 1; i <= ReportSampleCount; ++i) {
     ReadCounter(state.currentSample);  // a failure here just repeats a value
     if (i == ReportSampleCount) {
-      tick = ReadTickCount();  // the next pass's intervals start together
+      tick = ReadTickCount(
+          state.tick);  // the next pass's intervals start together
     }
     std::printf("      Next     %d:  %" PRIX64 "\n", i,
                 static_cast<std::uint64_t>(state.currentSample));

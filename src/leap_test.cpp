@@ -116,7 +116,7 @@ bool IsLeap(const LeapTestState& state, std::int64_t currentSample,
 
 void StartLeapTest(LeapTestState& state) {
   state = LeapTestState{};
-  if (!ReadCounterFrequency(state.frequency)) {
+  if (!ReadCounterFrequency(state.frequency, state.tick)) {
     std::printf("QPF() failed with error %d\n", LastPlatformError());
     std::fflush(stdout);
     state.frequency = 0;
@@ -125,20 +125,22 @@ void StartLeapTest(LeapTestState& state) {
     state.frequency = 0;  // unusable as a divisor, like a failed read
   }
   state.quietCounts = QuietCounts(state.frequency);
-  state.previousTick = ReadTickCount();
+  state.previousTick = ReadTickCount(state.tick);
   ReadCounterOrReport(state.currentSample);
   state.previousSample = state.currentSample;
 }
 
 // The state lives in locals for the whole loop, so that it stays in
 // registers across the clock reads instead of going to memory before each
-// and coming back after it; only the ring's slots are stored on every pass.
-// The state itself is brought up to date for a possible report, which reads
-// and changes it, and at the end. Between passes the current sample is the
-// previous one, so one local holds both.
+// and coming back after it; only the ring's slots (and a tick clock's own
+// state, where it has one) are stored on every pass. The state itself is
+// brought up to date for a possible report, which reads and changes it, and
+// at the end. Between passes the current sample is the previous one, so one
+// local holds both.
 LEAPCHECK_HOT_PATH void RunLeapTestPasses(LeapTestState& state,
                                           std::uint64_t passes) {
   std::int64_t* const slots = state.ring.slots;
+  TickClock tick = state.tick;
   const std::uint64_t quietCounts = state.quietCounts;
   std::int64_t previousSample = state.previousSample;
   std::uint32_t previousTick = state.previousTick;
@@ -146,7 +148,7 @@ LEAPCHECK_HOT_PATH void RunLeapTestPasses(LeapTestState& state,
   for (; passes != 0; --passes) {
     std::int64_t currentSample = previousSample;  // kept if the read fails
     ReadCounterOrReport(currentSample);
-    std::uint32_t currentTick = ReadTickCount();
+    std::uint32_t currentTick = ReadTickCount(tick);
     slots[position] = currentSample;
     position = NextPosition(position);
     if (!IsQuietPass(currentSample, previousSample, currentTick, previousTick,
@@ -155,7 +157,9 @@ LEAPCHECK_HOT_PATH void RunLeapTestPasses(LeapTestState& state,
       state.previousSample = previousSample;
       state.previousTick = previousTick;
       state.ring.position = position;
+      state.tick = tick;
       currentTick = ReportIfLeap(state, currentTick);
+      tick = state.tick;
       // After a report both baselines are its last Next reading and the
       // tick read right after it.
       currentSample = state.currentSample;
@@ -168,6 +172,7 @@ LEAPCHECK_HOT_PATH void RunLeapTestPasses(LeapTestState& state,
   state.previousSample = previousSample;
   state.previousTick = previousTick;
   state.ring.position = position;
+  state.tick = tick;
 }
 
 void RunLeapTest() {

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform_clocks.h"
+
 // A leap is a disagreement of more than this between the counter's and the
 // tick count's measure of one pass.
 constexpr std::int32_t LeapThresholdMs = 500;
@@ -25,6 +27,7 @@ struct LeapTestState {
   // needs no division; 0 without a frequency.
   std::uint64_t quietCounts;
   SampleRing ring;
+  TickClock tick;  // what the tick count keeps between reads
 };
 
 // current - previous modulo 2^64: the raw count difference of a report.

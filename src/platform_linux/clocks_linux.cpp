@@ -1,7 +1,9 @@
 // Linux clocks: the processor's own counter as the performance counter (the
 // time-stamp counter on x86, the architected timer's virtual count on
-// 64-bit ARM, the raw monotonic clock elsewhere), and the coarse monotonic
-// clock as the tick count.
+// 64-bit ARM, the raw monotonic clock elsewhere). The tick count is the
+// HPET on x86-64 where a program may read it, since the kernel's clocks
+// there usually follow the time-stamp counter itself; elsewhere, and
+// wherever the HPET cannot be had, the coarse monotonic clock.
 
 #include "clocks_linux.h"
 
@@ -9,6 +11,7 @@
 
 #include <cerrno>
 
+#include "hpet.h"
 #include "platform.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -16,7 +19,15 @@
 #include <x86intrin.h>
 #endif
 
+#if defined(__x86_64__)
+#define LEAPCHECK_HPET_TICK 1
+#else
+#define LEAPCHECK_HPET_TICK 0
+#endif
+
 namespace {
+
+constexpr const char* HpetDevice = "/dev/hpet";
 
 constexpr std::int64_t NanosecondsPerSecond = 1000000000;
 
@@ -76,16 +87,20 @@ std::int64_t StatedCounterFrequency() {
 
 #if LEAPCHECK_HARDWARE_COUNTER
 
-// The raw monotonic clock and the counter at one moment.
+// The raw monotonic clock, the counter and, where one is mapped, the HPET's
+// low bits at one moment.
 struct ClockPair {
   std::int64_t nanoseconds;
   std::uint64_t count;
+  std::uint32_t hpetLow;
 };
 
 // The counter is read on both sides of the clock, and of a few tries the
 // narrowest bracket wins, so that an interruption between the reads (a busy
-// machine) does not skew the pair.
-bool ReadClockPair(ClockPair& pair) {
+// machine) does not skew the pair. The HPET is read right after the
+// bracket, always at the same distance from the clock, so that its
+// uncached read does not widen it.
+bool ReadClockPair(const volatile std::uint32_t* hpet, ClockPair& pair) {
   constexpr int Tries = 16;
   std::uint64_t narrowest = UINT64_MAX;
   for (int i = 0; i < Tries; ++i) {
@@ -95,34 +110,34 @@ bool ReadClockPair(ClockPair& pair) {
       return false;
     }
     const std::uint64_t width = ReadHardwareCounter() - before;
+    const std::uint32_t hpetLow = hpet != nullptr ? ReadHpetCounter(hpet) : 0;
     if (width < narrowest) {
       narrowest = width;
-      pair = ClockPair{nanoseconds, before + width / 2};
+      pair = ClockPair{nanoseconds, before + width / 2, hpetLow};
     }
   }
   return true;
 }
 
-// Counts of the counter over about 100 ms of the raw monotonic clock. Both
+// The clocks at both ends of about 100 ms of the raw monotonic clock. Both
 // ends are timed, so the wait between them need not be exact, and sleeping
 // leaves the processor to others.
-bool MeasureCounterFrequency(std::int64_t& frequency) {
+bool MeasureClocks(const volatile std::uint32_t* hpet, ClockPair& start,
+                   ClockPair& end) {
   constexpr timespec MeasureInterval{0, 100000000};
-  ClockPair start{};
-  ClockPair end{};
-  if (!ReadClockPair(start)) {
+  if (!ReadClockPair(hpet, start)) {
     return false;
   }
   timespec remaining = MeasureInterval;
   while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
   }
-  if (!ReadClockPair(end)) {
-    return false;
-  }
-  frequency = static_cast<std::int64_t>(
+  return ReadClockPair(hpet, end);
+}
+
+std::int64_t CounterRate(const ClockPair& start, const ClockPair& end) {
+  return static_cast<std::int64_t>(
       static_cast<double>(end.count - start.count) * NanosecondsPerSecond /
       static_cast<double>(end.nanoseconds - start.nanoseconds));
-  return frequency > 0;
 }
 
 #endif
@@ -143,19 +158,40 @@ std::int64_t ChooseCounterFrequency(std::int64_t stated,
 // The processor's statement of the counter's rate is nominal (x86) or
 // whatever the firmware wrote (ARM), and an error in it shows in full
 // across a long stop of the program; so the rate is measured against the
-// kernel's clock and the stated one kept only where the two agree.
-bool ReadCounterFrequency(std::int64_t& frequency) {
+// kernel's clock and the stated one kept only where the two agree. The
+// HPET, where it can be mapped, is measured in the same interval, and is
+// the tick count only if it runs at the rate it states.
+bool ReadCounterFrequencyWith(const char* hpetDevice, std::int64_t& frequency,
+                              TickClock& tick) {
+  tick = TickClock{};
 #if LEAPCHECK_HARDWARE_COUNTER
-  std::int64_t measured = 0;
-  if (!MeasureCounterFrequency(measured)) {
+  std::uint32_t period = 0;
+  const volatile std::uint32_t* hpet =
+      LEAPCHECK_HPET_TICK ? MapHpet(hpetDevice, period) : nullptr;
+  ClockPair start{};
+  ClockPair end{};
+  if (!MeasureClocks(hpet, start, end)) {
+    UnmapHpet(hpet);
     return false;
   }
+  if (hpet != nullptr && HpetRateAgrees(period, end.hpetLow - start.hpetLow,
+                                        end.nanoseconds - start.nanoseconds)) {
+    UseHpetTick(tick, hpet, period, end.hpetLow, CoarseMilliseconds());
+  } else {
+    UnmapHpet(hpet);
+  }
+  const std::int64_t measured = CounterRate(start, end);
   frequency = ChooseCounterFrequency(StatedCounterFrequency(), measured);
-  return true;
+  return measured > 0;
 #else
+  static_cast<void>(hpetDevice);
   frequency = NanosecondsPerSecond;
   return true;
 #endif
+}
+
+bool ReadCounterFrequency(std::int64_t& frequency, TickClock& tick) {
+  return ReadCounterFrequencyWith(HpetDevice, frequency, tick);
 }
 
 bool ReadCounter(std::int64_t& counter) {
@@ -173,7 +209,7 @@ bool ReadCounter(std::int64_t& counter) {
 // build divides here, whatever it optimises for. `now` is left for the call
 // to fill rather than cleared on every pass; the call fails only for a
 // clock the kernel lacks (none since 2.6.32), and then the tick is 0.
-std::uint32_t ReadTickCount() {
+std::uint32_t CoarseMilliseconds() {
   constexpr std::uint64_t MillisecondsPerNanosecondQ50 = 1125899907;
   timespec now;
   if (clock_gettime(CLOCK_MONOTONIC_COARSE, &now) != 0) {
@@ -185,6 +221,20 @@ std::uint32_t ReadTickCount() {
         MillisecondsPerNanosecondQ50) >>
        50U);
   return static_cast<std::uint32_t>(milliseconds);
+}
+
+// The kernel's coarse clock goes with every HPET read, to tell how long
+// ago the last one was: that costs little beside the device's read.
+std::uint32_t ReadTickCount(TickClock& tick) {
+#if LEAPCHECK_HPET_TICK
+  if (tick.counter != nullptr) {
+    const std::uint32_t low = *tick.counter;
+    return AdvanceHpetTick(tick, low, CoarseMilliseconds());
+  }
+#else
+  static_cast<void>(tick);
+#endif
+  return CoarseMilliseconds();
 }
 
 int LastPlatformError() { return errno; }

@@ -2,7 +2,18 @@
 
 #include <cstdint>
 
+#include "platform_clocks.h"
+
 // The counter rate to use: the processor's `stated` rate where it is within
 // 0.5 % of the `measured` one, else the measured rate. A stated rate of 0
 // or less is none.
 std::int64_t ChooseCounterFrequency(std::int64_t stated, std::int64_t measured);
+
+// ReadCounterFrequency with the HPET's device at `hpetDevice` (/dev/hpet),
+// for tests that point it at something else.
+bool ReadCounterFrequencyWith(const char* hpetDevice, std::int64_t& frequency,
+                              TickClock& tick);
+
+// The kernel's coarse monotonic clock in milliseconds, wrapping at 2^32:
+// the tick count where no HPET can be read.
+std::uint32_t CoarseMilliseconds();

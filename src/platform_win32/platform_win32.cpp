@@ -52,7 +52,10 @@ bool ClosePciKeys(PciKeySource& source) {
   return RegCloseKey(source.key) == ERROR_SUCCESS;
 }
 
-bool ReadCounterFrequency(std::int64_t& frequency) {
+// The tick count is the system's, from the timer interrupt: nothing to
+// choose or keep.
+bool ReadCounterFrequency(std::int64_t& frequency, TickClock& tick) {
+  tick = TickClock{};
   LARGE_INTEGER value;
   if (QueryPerformanceFrequency(&value) == 0) {
     return false;
@@ -70,7 +73,7 @@ bool ReadCounter(std::int64_t& counter) {
   return true;
 }
 
-std::uint32_t ReadTickCount() { return GetTickCount(); }
+std::uint32_t ReadTickCount(TickClock& /*tick*/) { return GetTickCount(); }
 
 // Called right after the failed call, before anything else can overwrite
 // the thread's last error.

@@ -92,7 +92,8 @@ bool ClosePciKeys(PciKeySource& source) {
   return !Registry().closeFails;
 }
 
-bool ReadCounterFrequency(std::int64_t& frequency) {
+bool ReadCounterFrequency(std::int64_t& frequency, TickClock& tick) {
+  tick = TickClock{};
   if (!Clocks().frequencyOk) {
     return false;
   }
@@ -120,7 +121,7 @@ bool ReadCounter(std::int64_t& counter) {
   return true;
 }
 
-std::uint32_t ReadTickCount() {
+std::uint32_t ReadTickCount(TickClock& /*tick*/) {
   FakeClocks& clocks = Clocks();
   std::uint32_t tick = clocks.lastTick + clocks.tickStep;
   if (clocks.tickNext < clocks.tickCount) {
