@@ -170,10 +170,12 @@ check_machine() {  # name, has an HPET (0 or 1)
 
   # Each run's long stop: longer than a wrap of the low 32 bits by the
   # unslewed clock, at most one report for it (with a small delta, as
-  # checked), none in the 5 s after. A stop that falls within a pass (most
-  # do: TCG, like a processor, takes the interrupt after the slow device
-  # read) gives that one report; one that falls between passes, where a
-  # wrong wrap count shows, gives none.
+  # checked), none in the 5 s after. Most stops fall within a pass, right
+  # after the slow device read (TCG, like a processor, takes the interrupt
+  # once it is done): the pass then counts the wraps from the kernel's
+  # clock and gives that one report. A stop between passes gives none.
+  # Either way a wrong count of wraps shows as a report with the whole
+  # stop's delta.
   local run between=0
   wrap=$(sed -n 's/.*hpet0: .* \([0-9.]*\) MHz counter.*/\1/p' "$dir/dmesg.txt" |
     awk '{ printf "%.2f", 2 ^ 32 / ($1 * 1e6) }')

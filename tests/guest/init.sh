@@ -141,7 +141,7 @@ sleep $((started + 20 - SECONDS))
 for name in "${roots[@]}" unreadable; do mark "$name" quiet; done
 
 # Stops of every run at once, each its own. A stop falls between a pass's
-# two reads of the HPET's runs in about one stop of thirteen here (TCG
+# two reads of the HPET's runs in about one stop in ten here (TCG
 # takes an interrupt only where a translated block begins, and the pass's
 # branch on its tick clock begins the one between them), so the six runs
 # share out the stops. A fault found in the background is a FAIL line in
