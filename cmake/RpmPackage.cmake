@@ -1,6 +1,7 @@
 # The RPM package (scripts/pack BUILD OUT rpm: CPack's RPM generator, which
-# runs rpmbuild): the program, the systemd unit, the gzipped manual page,
-# README and licence under /usr/share/doc/leapcheck, and a changelog.
+# runs rpmbuild): the program, the systemd unit with its scriptlets, the
+# gzipped manual page, README and licence under /usr/share/doc/leapcheck,
+# and a changelog.
 # rpmbuild takes every time stamp, the build time and the build host from
 # the macros below, so a rebuild gives the same bytes.
 
@@ -26,6 +27,12 @@ set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
 set(CPACK_RPM_DEFAULT_DIR_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
   WORLD_READ WORLD_EXECUTE)
+# The scriptlets the systemd RPM macros give for the unit, which rpmbuild
+# cannot expand here (Debian's rpm has no systemd macros): installing does
+# not enable it, removing disables and stops it.
+set(CPACK_RPM_POST_INSTALL_SCRIPT_FILE "${PROJECT_SOURCE_DIR}/packaging/rpm/post")
+set(CPACK_RPM_PRE_UNINSTALL_SCRIPT_FILE "${PROJECT_SOURCE_DIR}/packaging/rpm/preun")
+set(CPACK_RPM_POST_UNINSTALL_SCRIPT_FILE "${PROJECT_SOURCE_DIR}/packaging/rpm/postun")
 # - After the install, instead of rpmbuild's usual steps, every file is
 #   dated SOURCE_DATE_EPOCH: cmake --install keeps a source file's time, and
 #   rpmbuild only clamps times newer than the epoch, so a work tree's older

@@ -3,7 +3,8 @@
 # does: lintian finds no error or warning, the package depends on nothing
 # (the program is static), dpkg installs it, the installed
 # program prints what the build tree's prints, man shows the page, and
-# removing the package leaves nothing behind. Needs root; skipped otherwise.
+# purging the package leaves nothing behind, not even the links of a unit
+# the admin enabled. Needs root; skipped otherwise.
 # Usage: deb_test.sh BUILD_DIR PROGRAM VERSION
 set -u
 build=$1
@@ -52,7 +53,24 @@ MANWIDTH=80 LC_ALL=C man --warnings leapcheck > "$work/page" 2> "$work/man.err"
 grep -q '^LEAPCHECK(1)' "$work/page" || fail "man leapcheck does not show the page"
 grep -q "leapcheck $version" "$work/page" || fail "the page does not carry version $version"
 
+# The admin enables the unit. Removing the package keeps the links, as
+# Debian keeps an admin's configuration until the purge (installed again,
+# the unit is enabled again); the purge takes them away with
+# deb-systemd-helper's record of them.
+unit_traces() {  # folders
+  find "$@" -name 'leapcheck.service*' 2> /dev/null
+}
+[ -z "$(unit_traces /etc/systemd/system)" ] ||
+  fail "enabled by the install: $(unit_traces /etc/systemd/system)"
+systemctl enable leapcheck.service > "$work/enable.log" 2>&1 ||
+  { cat "$work/enable.log"; fail "systemctl enable"; }
+[ -L /etc/systemd/system/multi-user.target.wants/leapcheck.service ] ||
+  fail "systemctl enable made no link"
+dpkg --remove leapcheck > "$work/remove.log" 2>&1 || { cat "$work/remove.log"; fail "dpkg --remove"; }
+[ -n "$(unit_traces /etc/systemd/system)" ] || fail "the remove took the admin's links away before the purge"
 dpkg --purge leapcheck > "$work/purge.log" 2>&1 || { cat "$work/purge.log"; fail "dpkg --purge"; }
+traces=$(unit_traces /etc/systemd/system /var/lib/systemd/deb-systemd-helper-enabled)
+[ -z "$traces" ] || fail "left behind by the purge: $traces"
 while read -r file; do [ ! -e "$file" ] || fail "left behind: $file"; done < "$work/files"
 [ ! -e /usr/share/doc/leapcheck ] || fail "left behind: /usr/share/doc/leapcheck"
 dpkg-query -W leapcheck > /dev/null 2>&1 && fail "dpkg still knows the package"

@@ -3,15 +3,18 @@
 # with debootstrap and kept in the build tree) boots in a container, with
 # the build's program and the unit bound in read-only and every change
 # thrown away at the end. The unit is started, its program's confinement
-# read from the kernel, its lines read back from the journal, real reports
-# provoked by stalls (test_lib.sh), and the unit stopped.
+# read from the kernel and from systemd, tried from inside by a probe run
+# under the same unit, its lines read back from the journal, real reports
+# provoked by stalls (test_lib.sh), and the unit stopped. There is no HPET
+# here: the unit starts without /dev/hpet.
 # Needs root, systemd-nspawn and debootstrap (or the root made before);
 # skipped where they are missing or no container boots here.
-#   service_test.sh BUILD_DIR PROGRAM UNIT
+#   service_test.sh BUILD_DIR PROGRAM UNIT PROBE
 set -u
 build=$1
 program=$(readlink -f "$2")
 unit=$(readlink -f "$3")
+probe=$(readlink -f "$4")
 source "$(dirname "$0")/../test_lib.sh"
 source "$(dirname "$0")/package_lib.sh"
 skip() { echo "SKIP: $*"; exit 77; }
@@ -36,7 +39,8 @@ fi
 nspawn=(systemd-nspawn --quiet --register=no -b -D "$root" --volatile=overlay
   --private-network --console=passive
   "--bind-ro=$program:/usr/bin/leapcheck"
-  "--bind-ro=$unit:/etc/systemd/system/leapcheck.service")
+  "--bind-ro=$unit:/etc/systemd/system/leapcheck.service"
+  "--bind-ro=$probe:/usr/bin/leapcheck-probe")
 [ -d /run/systemd/system ] || nspawn+=(--keep-unit)
 
 nspawn_pid=
@@ -92,45 +96,97 @@ for p in $(pgrep -x leapcheck); do
 done
 [ -n "$pid" ] || { fail "no leapcheck process in the container"; exit 1; }
 
-# No root, no capabilities, no way to gain either, a system call filter.
+# Root without any capability, no way to gain one, a system call filter.
 status() { sed -n "s/^$1:[[:space:]]*//p" "/proc/$pid/status"; }
-[ "$(status Uid | cut -f1)" -ne 0 ] || fail "runs as root"
+[ "$(status Uid)" = $'0\t0\t0\t0' ] && [ "$(status Gid)" = $'65534\t65534\t65534\t65534' ] &&
+  [ "$(status Groups | tr -d " ")" = 65534 ] ||
+  fail "not root in group 65534 alone: Uid $(status Uid), Gid $(status Gid), groups $(status Groups)"
 for field in CapInh CapPrm CapEff CapBnd CapAmb; do
   [ "$(status "$field")" = 0000000000000000 ] || fail "$field is $(status "$field")"
 done
 [ "$(status NoNewPrivs)" = 1 ] || fail "new privileges not forbidden"
 [ "$(status Seccomp)" = 2 ] || fail "no system call filter"
-# Namespaces of its own for users, mounts, network, IPC and host name.
-for ns in user mnt net ipc uts; do
+# What systemd was told, and the devices it may open (which the kernel
+# enforces only where the container's systemd has a device controller).
+in_container systemctl show leapcheck.service -p User -p Group -p CapabilityBoundingSet \
+  -p DevicePolicy -p DeviceAllow -p TemporaryFileSystem -p BindReadOnlyPaths |
+  LC_ALL=C sort > "$work/properties"
+LC_ALL=C sort > "$work/expected" <<'END'
+BindReadOnlyPaths=/usr/bin/leapcheck:/usr/bin/leapcheck:rbind /sys/bus/pci:/sys/bus/pci:rbind /sys/devices:/sys/devices:rbind -/dev/hpet:/dev/hpet:rbind
+CapabilityBoundingSet=
+DeviceAllow=/dev/char/10:228 r
+DeviceAllow=char-rtc r
+DevicePolicy=closed
+Group=65534
+TemporaryFileSystem=/:ro
+User=root
+END
+diff "$work/expected" "$work/properties" > "$work/diff" ||
+  { fail "the unit's properties"; cat "$work/diff"; }
+# Root may signal root's processes, also through the SIGIO of a file it
+# owns, and reach another's memory: the filter allows none of that.
+allowed=" $(in_container systemctl show -P SystemCallFilter leapcheck.service) "
+for call in kill tkill tgkill rt_sigqueueinfo rt_tgsigqueueinfo pidfd_send_signal \
+    fcntl ioctl process_vm_readv process_vm_writev; do
+  [[ $allowed != *" $call "* ]] || fail "the system call filter allows $call"
+done
+# Namespaces of its own for mounts, network and IPC.
+for ns in mnt net ipc; do
   [ "$(readlink "/proc/$pid/ns/$ns")" != "$(readlink "/proc/$init/ns/$ns")" ] ||
     fail "shares the $ns namespace with the container's systemd"
 done
 # No network device but the loopback.
 devices=$(tail -n +3 "/proc/$pid/net/dev" | cut -d: -f1 | tr -d ' ' | tr '\n' ' ')
 [ "$devices" = "lo " ] || fail "network devices: $devices"
-# Its mounts: the system and /sys read-only, home folders hidden, a private
-# /tmp and /dev, and in /proc nothing but processes (where the kernel
-# can, 5.8 on).
-mount_of() {  # mount point: its options, file system type and super options
-  awk -v point="$1" '$5 == point {
-    for (i = 7; $i != "-"; i++) {}
-    line = $6 " " $(i + 1) " " $(i + 3)
-  } END { print line }' "/proc/$pid/mountinfo"
-}
-read_only='^ro(,| )'
-[[ $(mount_of /) =~ $read_only ]] || fail "/ is not read-only: $(mount_of /)"
-[[ $(mount_of /sys) =~ $read_only ]] || fail "/sys is not read-only: $(mount_of /sys)"
-for point in /home /root /tmp /var/tmp /dev; do
-  [ -n "$(mount_of "$point")" ] || fail "no mount of its own on $point"
+# Its files, as the kernel shows them: every mount read-only but its own
+# message queues, and in view only the program, the PCI devices and a /dev
+# of the pseudo devices (no /etc, /proc, /root or /tmp, nothing of root's).
+writable=$(awk '$5 != "/dev/mqueue" && $6 !~ /^ro(,|$)/ { print $5 }' "/proc/$pid/mountinfo")
+[ -z "$writable" ] || fail "writable mounts: $writable"
+seen=$(cd "/proc/$pid/root" && find . \( -path ./dev -o -path ./sys/bus/pci -o -path ./sys/devices \) \
+  -prune -print -o -print | LC_ALL=C sort | tr '\n' ' ')
+[ "$seen" = ". ./dev ./run ./run/systemd ./run/systemd/incoming ./sys ./sys/bus ./sys/bus/pci ./sys/devices ./usr ./usr/bin ./usr/bin/leapcheck " ] ||
+  fail "in view: $seen"
+nodes=$(find "/proc/$pid/root/dev" -type c -printf '%f\n' | LC_ALL=C sort | tr '\n' ' ')
+[ "$nodes" = "full null random tty urandom zero " ] || fail "devices in /dev: $nodes"
+for dir in pts shm hugepages; do
+  [ "$(stat -c %a "/proc/$pid/root/dev/$dir")" = 0 ] || fail "the host's /dev/$dir is in view"
 done
-# A /dev without the container's own devices (its console).
-[ -e "/proc/$init/root/dev/console" ] && [ ! -e "/proc/$pid/root/dev/console" ] ||
-  fail "/dev is not a private one with only the pseudo devices"
-kernel=$(uname -r | awk -F. '{ print $1 * 1000 + $2 }')
-if [ "$kernel" -ge 5008 ]; then
-  [[ $(mount_of /proc) =~ subset=pid ]] && [[ $(mount_of /proc) =~ hidepid=invisible ]] ||
-    fail "/proc shows more than processes: $(mount_of /proc)"
+
+# The unit's confinement, tried from inside: the same unit with a probe in
+# the program's place opens a root-only file, another process's status and
+# an HPET node (10:228, root's alone: here one without a driver, so a granted
+# open ends at the driver, "No such device"), reads the container systemd's
+# resource limits (refused: not its group) and signals it. The filter must
+# end it at the signal, by SIGSYS.
+# What the container's root gets, which the probe must get too (a machine
+# with an HPET opens it).
+hpet="No such file or directory"
+if in_container mknod -m 600 /dev/hpet c 10 228 2> /dev/null; then
+  hpet=$(in_container sh -c 'head -c 0 /dev/hpet 2>&1 && echo opened' | sed 's/.*: //')
 fi
+probe_unit=/run/systemd/system/leapcheck-probe.service
+in_container sh -c "cp /etc/systemd/system/leapcheck.service $probe_unit &&
+  mkdir $probe_unit.d && cat > $probe_unit.d/probe.conf" <<'END'
+[Service]
+ExecStart=
+ExecStart=/usr/bin/leapcheck-probe /etc/shadow /proc/1/status /dev/hpet
+BindReadOnlyPaths=/usr/bin/leapcheck-probe
+END
+in_container systemctl daemon-reload
+in_container systemctl start leapcheck-probe.service || fail "systemctl start leapcheck-probe"
+for _ in $(seq 50); do
+  [ "$(in_container systemctl is-active leapcheck-probe.service)" = failed ] && break
+  sleep 0.2
+done
+probe_says=$(in_container journalctl --no-pager -o cat -u leapcheck-probe.service -t leapcheck)
+[ "$probe_says" = "/etc/shadow: No such file or directory
+/proc/1/status: No such file or directory
+/dev/hpet: $hpet
+limits of PID 1: Operation not permitted" ] || fail "the probe under the unit's confinement said: $probe_says"
+ended=$(in_container systemctl show -p ExecMainStatus -p Result leapcheck-probe.service | sort | tr '\n' ' ')
+[ "$ended" = "ExecMainStatus=31 Result=signal " ] ||
+  fail "the probe's signal to PID 1 did not end it by SIGSYS (31): $ended"
 
 # Its lines in the journal, each with its time: the same start as the
 # program's outside the container, then quiet passes.

@@ -1,0 +1,26 @@
+#!/bin/bash
+# ansible-lint on the playbook, with its strictest profile and without the
+# network, Ansible's own syntax check, and the playbook run without a part:
+# it must refuse, saying how to choose one.
+#   fleet_lint_test.sh SOURCE_DIR
+set -u
+src=$1
+source "$(dirname "$0")/../test_lib.sh"
+for tool in ansible-lint ansible-playbook; do
+  command -v "$tool" > /dev/null ||
+    { fail "no $tool ('scripts/install-deps' installs ansible and ansible-lint)"; exit 1; }
+done
+# Their caches in the scratch folder.
+export ANSIBLE_HOME=$work/ansible-home ANSIBLE_LOCAL_TEMP=$work/ansible-tmp XDG_CACHE_HOME=$work/cache
+export NO_COLOR=1
+cd "$src" || exit 1
+ansible-playbook --syntax-check -i localhost, ansible/leapcheck.yml > "$work/syntax" 2>&1 ||
+  { fail "ansible-playbook --syntax-check"; cat "$work/syntax"; }
+ansible-lint --offline --profile production ansible/ > "$work/lint" 2>&1 ||
+  { fail "ansible-lint"; cat "$work/lint"; }
+ansible-playbook -i localhost, -c local ansible/leapcheck.yml > "$work/none" 2>&1
+status=$?
+[ "$status" -eq 2 ] && grep -q 'Choose what to do with --tags' "$work/none" ||
+  { fail "without --tags: exit status $status"; cat "$work/none"; }
+[ "$failures" -eq 0 ] && echo "fleet_lint: all checks passed"
+exit "$failures"

@@ -1,0 +1,223 @@
+#!/bin/bash
+# The playbook ansible/leapcheck.yml as a user runs it, against Debian 12 and
+# Debian 11 booted under systemd-nspawn and reached by Ansible through
+# nsenter (no ssh): the check under --check (a host that would get the
+# package, one whose release folder has none, one unreachable), the
+# README's check (each row against the host's own output; Debian 12 shows a
+# recorded older board with listed chipsets), the same check again changing
+# nothing, start, a report provoked on Debian 12, collect (that report with
+# its journal time; Debian 11 has none), stop, and remove (the package gone,
+# nothing enabled, not a file left).
+# Needs root, systemd-nspawn, debootstrap (or the roots made before) and
+# Ansible; skipped where no container boots.
+#   fleet_test.sh BUILD_DIR SOURCE_DIR
+set -u
+build=$(readlink -f "$1")
+src=$(readlink -f "$2")
+source "$(dirname "$0")/../test_lib.sh"
+source "$(dirname "$0")/package_lib.sh"
+source "$(dirname "$0")/container_lib.sh"
+skip() { echo "SKIP: $*"; exit 77; }
+
+reason=$(containers_unavailable)
+[ -z "$reason" ] || skip "$reason"
+if ! ansible-doc -t connection community.docker.nsenter > /dev/null 2>&1; then
+  fail "no Ansible with the community.docker.nsenter connection ('scripts/install-deps' installs ansible)"
+  exit 1
+fi
+trap 'containers_stop; rm -rf "$work"' EXIT
+
+# The hosts' systems, with what Ansible's modules need there (python3, and
+# python3-apt for apt) and sudo for become; made once, side by side, and
+# kept in the build tree.
+hosts=(bookworm bullseye)
+declare -A making=()
+for host in "${hosts[@]}"; do
+  root=$build/fleet-root-$host
+  [ -x "$root/usr/bin/python3" ] && [ -x "$root/usr/lib/systemd/systemd" ] && continue
+  rm -rf "$root"
+  # debian_root logs into $work: one of its own for each.
+  (mkdir -p "$work/$host" && work=$work/$host \
+    debian_root "$host" "$root" --include=systemd,systemd-sysv,dbus,python3,python3-apt,sudo) \
+    > "$work/root-$host.log" 2>&1 &
+  making[$host]=$!
+done
+for host in "${!making[@]}"; do
+  wait "${making[$host]}" || { cat "$work/root-$host.log"; skip "no Debian $host root"; }
+done
+echo "fleet: the roots ready after $SECONDS s"
+
+# What the user has: the release folder, the playbook beside it, an
+# inventory of the hosts.
+run=$work/run
+mkdir -p "$run/dist" "$work/empty"
+for format in deb rpm; do
+  pack "$build" "$run/dist" "$format" > /dev/null || { fail "scripts/pack $format"; exit 1; }
+done
+rpm=$(basename "$run/dist"/*.rpm)
+ln -s "$src/ansible" "$run/ansible"
+
+for host in "${hosts[@]}"; do container_start "$host" "$build/fleet-root-$host"; done
+for host in "${hosts[@]}"; do
+  container_up "$host" > "$work/up-$host.log" ||
+    { cat "$work/up-$host.log"; skip "Debian $host does not boot here"; }
+done
+echo "fleet: the hosts up after $SECONDS s"
+
+# Debian 12 gets a recorded older board in place of this machine's
+# devices, so that its row has broken devices.
+pci=/proc/${container_init[bookworm]}/root/run/pci-devices
+grep -v '^#' "$src/tests/data/pci-older-board.txt" |
+  while read -r slot vendor device subsystem_vendor subsystem_device revision; do
+    mkdir -p "$pci/$slot"
+    for field in vendor device subsystem_vendor subsystem_device revision; do
+      echo "${!field}" > "$pci/$slot/$field"
+    done
+  done
+in_container bookworm mount --bind /run/pci-devices /sys/bus/pci/devices ||
+  { fail "no recorded board in Debian 12"; exit 1; }
+
+inventory() {  # host names: their inventory lines
+  local host
+  for host in "$@"; do
+    echo "$host ansible_connection=community.docker.nsenter ansible_nsenter_pid=${container_init[$host]}"
+  done
+}
+inventory "${hosts[@]}" > "$run/hosts"
+
+# Ansible keeps its own files in the scratch folder; plain output.
+export ANSIBLE_HOME=$work/ansible-home ANSIBLE_LOCAL_TEMP=$work/ansible-tmp
+export ANSIBLE_NOCOLOR=1 ANSIBLE_PYTHON_INTERPRETER=auto_silent
+play() {  # log name, expected exit status, command line (run in the user's folder)
+  local status
+  (cd "$run" && bash -c "$3") < /dev/null > "$work/$1.log" 2>&1
+  status=$?
+  [ "$status" -eq "$2" ] || { fail "$1: exit status $status, not $2"; cat "$work/$1.log"; }
+}
+playbook="ansible-playbook -i hosts ansible/leapcheck.yml"
+row() {  # table, host: its row, blanks squeezed
+  awk -v host="$2" '$1 == host { $1 = ""; print substr($0, 2) }' "$1" | tr -s ' '
+}
+expect_row() {  # table, host, row
+  [ "$(row "$1" "$2")" = "$3" ] || fail "$(basename "$1"): $2 is '$(row "$1" "$2")', not '$3'"
+}
+installed() { in_container "$1" dpkg-query -W leapcheck > /dev/null 2>&1; }
+check=$run/leapcheck-results/check.txt
+
+# --check installs nothing; the table says what would happen, and why a
+# host is not checked. The hosts are taken for an RPM distribution here, so
+# that the .rpm is chosen as on one (no RPM distribution boots here).
+sleep 0 &
+ended=$!
+wait "$ended"
+{
+  inventory bookworm
+  echo "$(inventory bullseye) leapcheck_release=$work/empty"
+  echo "gone ansible_connection=community.docker.nsenter ansible_nsenter_pid=$ended"
+} > "$run/hosts-odd"
+play check-mode 2 \
+  "ansible-playbook -i hosts-odd ansible/leapcheck.yml --tags check --check -e ansible_os_family=RedHat"
+expect_row "$check" bookworm \
+  "would install $rpm: version $(rpm -qp --qf '%{VERSION}-%{RELEASE}' "$run/dist/$rpm") (--check)"
+expect_row "$check" bullseye "not checked: no leapcheck-*.$(uname -m).rpm in $work/empty"
+[[ $(row "$check" gone) == "not checked: unreachable: "?* ]] || fail "check.txt: gone is '$(row "$check" gone)'"
+for host in "${hosts[@]}"; do ! installed "$host" || fail "--check installed the package on $host"; done
+
+# The README's check: each row as the host's own leapcheck has it.
+command=$(awk '/^## / { in_section = ($0 ~ /^## Many machines/) }
+  in_section && /^ansible-playbook / { print; exit }' "$src/README.md")
+[ -n "$command" ] || { fail "README.md: no ansible-playbook command under '## Many machines'"; exit 1; }
+play check 0 "$command"
+own_row() {  # host: the verdict and broken devices its leapcheck prints
+  in_container "$1" leapcheck | awk '
+    / broken$/ && !seen[$2]++ { ids = ids (ids ? "," : "") $2 }
+    /^CheckChipset/ { verdict = $0 }
+    END {
+      if (verdict == "CheckChipset: chipset ok.") verdict = "ok"
+      if (verdict == "CheckChipset: chipset broken.") verdict = "broken"
+      print verdict, (ids ? ids : "-")
+    }'
+}
+[ "$(head -n 1 "$check" | tr -s ' ')" = "host verdict broken devices" ] || fail "check.txt's heading"
+[ "$(wc -l < "$check")" -eq 3 ] || fail "check.txt has not one row per host"
+for host in "${hosts[@]}"; do
+  installed "$host" || fail "the package is not installed on $host"
+  expect_row "$check" "$host" "$(own_row "$host")"
+  [ -z "$(in_container "$host" find /tmp -maxdepth 1 -name '*.leapcheck')" ] ||
+    fail "the package's copy is left in $host's /tmp"
+done
+[[ $(row "$check" bookworm) == "broken "*8086:7110* ]] || fail "the recorded board's 8086:7110 is not broken"
+grep -qF "$check: 2 hosts" "$work/check.log" || fail "the play does not name the table"
+cp "$check" "$work/check.first"
+
+# Once more: nothing changes, on the hosts or in the table.
+play check-again 0 "$command"
+changes=$(awk '/^PLAY RECAP/ { recap = 1; next } recap && /changed=/ && !/changed=0 /' "$work/check-again.log")
+[ -z "$changes" ] || fail "the second check changed something: $changes"
+cmp -s "$check" "$work/check.first" || fail "the second check wrote another table"
+
+# Started, not enabled.
+play start 0 "$playbook --tags start"
+for host in "${hosts[@]}"; do
+  [ "$(in_container "$host" systemctl is-active leapcheck.service)" = active ] || fail "not started on $host"
+  [ "$(in_container "$host" systemctl is-enabled leapcheck.service)" = disabled ] || fail "enabled on $host"
+done
+
+# A report on Debian 12 only, provoked by stalls (test_lib.sh).
+journal() {  # host, journalctl options: the service's lines
+  in_container "$1" journalctl --no-pager --quiet -u leapcheck.service -t leapcheck "${@:2}"
+}
+bookworm_reports() { journal bookworm -o cat | grep -c '^LEAP: '; }
+pid=$(container_processes bookworm leapcheck)
+[ -n "$pid" ] || { fail "no leapcheck process on bookworm"; exit 1; }
+stall_for_reports "$pid" 1 30 bookworm_reports
+[ "$seen" -ge 1 ] || { fail "no report on bookworm from $stalls stalls"; exit 1; }
+
+# Collected: each host's lines with their times as its journal has them,
+# the report among them; Debian 11 has only its start. A host may report
+# again meanwhile (on a loaded machine a pass held up for more than 500 ms
+# is a report too), so the journal read after may have more at its end.
+play collect 0 "$playbook --tags collect"
+collected=$run/leapcheck-results/collect.txt
+for host in "${hosts[@]}"; do
+  file=$run/leapcheck-results/reports/$host.txt
+  journal "$host" -o short-iso-precise | head -n "$(wc -l < "$file")" | cmp -s - "$file" ||
+    { fail "reports/$host.txt is not the start of the journal's lines"; cat "$file"; }
+  grep ': LEAP: ' "$file" > "$work/$host.reports"
+  if [ -s "$work/$host.reports" ]; then
+    expect_row "$collected" "$host" "active $(wc -l < "$work/$host.reports") $(
+      head -n 1 "$work/$host.reports" | cut -d' ' -f1) $(tail -n 1 "$work/$host.reports" | cut -d' ' -f1)"
+  else
+    expect_row "$collected" "$host" "active none"
+  fi
+done
+[ -s "$work/bookworm.reports" ] || fail "the report on bookworm was not collected"
+[ ! -s "$work/bullseye.reports" ] || echo "fleet: bullseye reported by itself (a loaded machine?)"
+
+play stop 0 "$playbook --tags stop"
+for host in "${hosts[@]}"; do
+  [ "$(in_container "$host" systemctl is-active leapcheck.service)" = inactive ] || fail "not stopped on $host"
+done
+
+# Removed, with the unit enabled by hand on Debian 11 before: no package, no
+# file of it, no unit, nothing enabled.
+in_container bullseye systemctl enable --quiet leapcheck.service || fail "systemctl enable on bullseye"
+for host in "${hosts[@]}"; do
+  in_container "$host" sh -c 'dpkg -L leapcheck | while read -r f; do [ -d "$f" ] || echo "$f"; done' \
+    > "$work/$host.files"
+done
+play remove 0 "$playbook --tags remove"
+for host in "${hosts[@]}"; do
+  ! installed "$host" || fail "the package is still installed on $host"
+  while read -r file; do
+    ! in_container "$host" test -e "$file" || fail "left on $host: $file"
+  done < "$work/$host.files"
+  left=$(in_container "$host" find /etc/systemd /run/systemd/system -name 'leapcheck*')
+  [ -z "$left" ] || fail "left on $host: $left"
+  [ "$(in_container "$host" systemctl show -P LoadState leapcheck.service)" = not-found ] ||
+    fail "systemd still knows leapcheck.service on $host"
+done
+
+echo "fleet: done after $SECONDS s"
+[ "$failures" -eq 0 ] && echo "fleet: all checks passed"
+exit "$failures"
