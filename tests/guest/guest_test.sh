@@ -202,8 +202,9 @@ check_machine() {  # name, has an HPET (0 or 1)
   [ "$(status "$dir/unreadable" Uid)" = "65534	65534	65534	65534" ] ||
     fail "$name: unreadable runs as $(status "$dir/unreadable" Uid)"
   check_run "$dir" nocaps "$frequency" 1
-  [ "$(status "$dir/nocaps" Uid)" = "0	0	0	0" ] ||
-    fail "$name: nocaps runs as $(status "$dir/nocaps" Uid)"
+  [ "$(status "$dir/nocaps" Uid)" = "0	0	0	0" ] &&
+    [ "$(status "$dir/nocaps" Gid)" = "65534	65534	65534	65534" ] ||
+    fail "$name: nocaps runs as $(status "$dir/nocaps" Uid), group $(status "$dir/nocaps" Gid)"
   for field in CapInh CapPrm CapEff CapBnd CapAmb; do
     [ "$(status "$dir/nocaps" "$field")" = 0000000000000000 ] ||
       fail "$name: nocaps has $field $(status "$dir/nocaps" "$field")"
