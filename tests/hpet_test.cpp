@@ -201,13 +201,18 @@ void ExpectCoarseClock(const char* device) {
 TEST(HpetTest, EveryFailureLeavesTheCoarseClock) {
   ExpectCoarseClock("/nonexistent/hpet");  // no device
   ExpectCoarseClock("/tmp");               // opens, cannot be mapped
+  ExpectCoarseClock("/dev/null");          // no register page behind it
   const std::string noPeriod = RegisterFile(0);
   const std::string slow = RegisterFile(MaxHpetPeriodFemtoseconds + 1);
   const std::string stopped = RegisterFile(Period14318Khz);
   ExpectCoarseClock(noPeriod.c_str());
   ExpectCoarseClock(slow.c_str());
   ExpectCoarseClock(stopped.c_str());  // maps, states a rate, never moves
-  for (const std::string& file : {noPeriod, slow, stopped}) {
+  // Shorter than the page: mapped, a read past its end would fault.
+  const std::string shortFile = RegisterFile(Period14318Khz);
+  ASSERT_EQ(0, truncate(shortFile.c_str(), 0));
+  ExpectCoarseClock(shortFile.c_str());
+  for (const std::string& file : {noPeriod, slow, stopped, shortFile}) {
     unlink(file.c_str());
   }
   if (geteuid() != 0) {  // root opens it whatever its mode

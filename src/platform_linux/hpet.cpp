@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "hot_path.h"
@@ -59,6 +60,15 @@ const volatile std::uint32_t* MapHpet(const char* path,
                                       std::uint32_t& periodFemtoseconds) {
   const int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
+    return nullptr;
+  }
+  // A file in the device's place (a container's stand-in) maps too, but a
+  // read past its end would fault: it must hold the whole page.
+  struct stat status {};
+  if (fstat(fd, &status) != 0 ||
+      (S_ISREG(status.st_mode) &&
+       status.st_size < static_cast<off_t>(MappedBytes))) {
+    close(fd);
     return nullptr;
   }
   void* const mapped = mmap(nullptr, MappedBytes, PROT_READ, MAP_SHARED, fd, 0);
