@@ -17,12 +17,11 @@ unit=$(readlink -f "$3")
 probe=$(readlink -f "$4")
 source "$(dirname "$0")/../test_lib.sh"
 source "$(dirname "$0")/package_lib.sh"
+source "$(dirname "$0")/container_lib.sh"
 skip() { echo "SKIP: $*"; exit 77; }
 
-[ "$(id -u)" -eq 0 ] || skip "a container needs root"
-command -v systemd-nspawn > /dev/null || skip "systemd-nspawn (systemd-container) is not installed"
-[ -e /sys/fs/cgroup/cgroup.controllers ] || [ -d /sys/fs/cgroup/systemd ] ||
-  skip "no cgroup hierarchy for systemd at /sys/fs/cgroup"
+reason=$(containers_unavailable)
+[ -z "$reason" ] || skip "$reason"
 
 # The container's system: the host's release, kept in the build tree.
 root=$build/service-root
@@ -34,66 +33,25 @@ if [ ! -x "$root/usr/lib/systemd/systemd" ]; then
     { echo "$reason"; skip "debootstrap failed"; }
 fi
 
-# Where systemd runs the machine, the container gets a scope of its own;
-# elsewhere it stays in the caller's cgroup.
-nspawn=(systemd-nspawn --quiet --register=no -b -D "$root" --volatile=overlay
-  --private-network --console=passive
-  "--bind-ro=$program:/usr/bin/leapcheck"
-  "--bind-ro=$unit:/etc/systemd/system/leapcheck.service"
-  "--bind-ro=$probe:/usr/bin/leapcheck-probe")
-[ -d /run/systemd/system ] || nspawn+=(--keep-unit)
+trap 'containers_stop; rm -rf "$work"' EXIT
+container_start service "$root" \
+  "--bind-ro=$program:/usr/bin/leapcheck" \
+  "--bind-ro=$unit:/etc/systemd/system/leapcheck.service" \
+  "--bind-ro=$probe:/usr/bin/leapcheck-probe"
+container_up service || skip "no container boots here"
+init=${container_init[service]}
+in_service() { in_container service "$@"; }
 
-nspawn_pid=
-init=
-finish() {
-  if [ -n "$init" ]; then
-    nsenter -t "$init" -a systemctl poweroff > /dev/null 2>&1
-  fi
-  if [ -n "$nspawn_pid" ]; then
-    for _ in $(seq 100); do kill -0 "$nspawn_pid" 2> /dev/null || break; sleep 0.2; done
-    kill -9 "$nspawn_pid" 2> /dev/null
-  fi
-  rm -rf "$work"
-}
-trap finish EXIT
-setsid "${nspawn[@]}" > "$work/nspawn.log" 2>&1 &
-nspawn_pid=$!
-# nspawn's first child only sets the container up; the one that stays is
-# the container's systemd.
-for _ in $(seq 200); do
-  init=$(pgrep -P "$nspawn_pid" -x systemd | head -n 1)
-  [ -n "$init" ] && break
-  kill -0 "$nspawn_pid" 2> /dev/null || break
-  sleep 0.1
-done
-[ -n "$init" ] || { cat "$work/nspawn.log"; init=; skip "the container did not start"; }
-in_container() { nsenter -t "$init" -a "$@"; }
-# systemctl answers once systemd listens, and then waits for the boot.
-state=
-for _ in $(seq 240); do
-  state=$(timeout 120 nsenter -t "$init" -a systemctl is-system-running --wait 2> /dev/null)
-  [ -n "$state" ] && break
-  kill -0 "$init" 2> /dev/null || break
-  sleep 0.5
-done
-case $state in
-  running | degraded) ;;
-  *) cat "$work/nspawn.log"; skip "the container's systemd did not come up (${state:-no answer})" ;;
-esac
-
-enabled=$(in_container systemctl is-enabled leapcheck.service 2>&1)
+enabled=$(in_service systemctl is-enabled leapcheck.service 2>&1)
 [ "$enabled" = disabled ] || fail "installed unit is '$enabled', not 'disabled' (enable-able, not enabled)"
-in_container systemctl start leapcheck.service || fail "systemctl start"
+in_service systemctl start leapcheck.service || fail "systemctl start"
 sleep 2
-[ "$(in_container systemctl is-active leapcheck.service)" = active ] ||
-  { fail "not running after 2 s"; in_container journalctl -u leapcheck --no-pager; exit 1; }
+[ "$(in_service systemctl is-active leapcheck.service)" = active ] ||
+  { fail "not running after 2 s"; in_service journalctl -u leapcheck --no-pager; exit 1; }
 
 # The service's process as the host sees it: the one leapcheck in the
 # container's process namespace.
-pid=
-for p in $(pgrep -x leapcheck); do
-  [ "$(readlink "/proc/$p/ns/pid")" = "$(readlink "/proc/$init/ns/pid")" ] && pid=$p
-done
+pid=$(container_processes service leapcheck | tail -n 1)
 [ -n "$pid" ] || { fail "no leapcheck process in the container"; exit 1; }
 
 # Root without any capability, no way to gain one, a system call filter.
@@ -108,7 +66,7 @@ done
 [ "$(status Seccomp)" = 2 ] || fail "no system call filter"
 # What systemd was told, and the devices it may open (which the kernel
 # enforces only where the container's systemd has a device controller).
-in_container systemctl show leapcheck.service -p User -p Group -p CapabilityBoundingSet \
+in_service systemctl show leapcheck.service -p User -p Group -p CapabilityBoundingSet \
   -p DevicePolicy -p DeviceAllow -p TemporaryFileSystem -p BindReadOnlyPaths |
   LC_ALL=C sort > "$work/properties"
 LC_ALL=C sort > "$work/expected" <<'END'
@@ -125,7 +83,7 @@ diff "$work/expected" "$work/properties" > "$work/diff" ||
   { fail "the unit's properties"; cat "$work/diff"; }
 # Root may signal root's processes, also through the SIGIO of a file it
 # owns, and reach another's memory: the filter allows none of that.
-allowed=" $(in_container systemctl show -P SystemCallFilter leapcheck.service) "
+allowed=" $(in_service systemctl show -P SystemCallFilter leapcheck.service) "
 for call in kill tkill tgkill rt_sigqueueinfo rt_tgsigqueueinfo pidfd_send_signal \
     fcntl ioctl process_vm_readv process_vm_writev; do
   [[ $allowed != *" $call "* ]] || fail "the system call filter allows $call"
@@ -162,35 +120,35 @@ done
 # What the container's root gets, which the probe must get too (a machine
 # with an HPET opens it).
 hpet="No such file or directory"
-if in_container mknod -m 600 /dev/hpet c 10 228 2> /dev/null; then
-  hpet=$(in_container sh -c 'head -c 0 /dev/hpet 2>&1 && echo opened' | sed 's/.*: //')
+if in_service mknod -m 600 /dev/hpet c 10 228 2> /dev/null; then
+  hpet=$(in_service sh -c 'head -c 0 /dev/hpet 2>&1 && echo opened' | sed 's/.*: //')
 fi
 probe_unit=/run/systemd/system/leapcheck-probe.service
-in_container sh -c "cp /etc/systemd/system/leapcheck.service $probe_unit &&
+in_service sh -c "cp /etc/systemd/system/leapcheck.service $probe_unit &&
   mkdir $probe_unit.d && cat > $probe_unit.d/probe.conf" <<'END'
 [Service]
 ExecStart=
 ExecStart=/usr/bin/leapcheck-probe /etc/shadow /proc/1/status /dev/hpet
 BindReadOnlyPaths=/usr/bin/leapcheck-probe
 END
-in_container systemctl daemon-reload
-in_container systemctl start leapcheck-probe.service || fail "systemctl start leapcheck-probe"
+in_service systemctl daemon-reload
+in_service systemctl start leapcheck-probe.service || fail "systemctl start leapcheck-probe"
 for _ in $(seq 50); do
-  [ "$(in_container systemctl is-active leapcheck-probe.service)" = failed ] && break
+  [ "$(in_service systemctl is-active leapcheck-probe.service)" = failed ] && break
   sleep 0.2
 done
-probe_says=$(in_container journalctl --no-pager -o cat -u leapcheck-probe.service -t leapcheck)
+probe_says=$(in_service journalctl --no-pager -o cat -u leapcheck-probe.service -t leapcheck)
 [ "$probe_says" = "/etc/shadow: No such file or directory
 /proc/1/status: No such file or directory
 /dev/hpet: $hpet
 limits of PID 1: Operation not permitted" ] || fail "the probe under the unit's confinement said: $probe_says"
-ended=$(in_container systemctl show -p ExecMainStatus -p Result leapcheck-probe.service | sort | tr '\n' ' ')
+ended=$(in_service systemctl show -p ExecMainStatus -p Result leapcheck-probe.service | sort | tr '\n' ' ')
 [ "$ended" = "ExecMainStatus=31 Result=signal " ] ||
   fail "the probe's signal to PID 1 did not end it by SIGSYS (31): $ended"
 
 # Its lines in the journal, each with its time: the same start as the
 # program's outside the container, then quiet passes.
-journal() { in_container journalctl --no-pager -u leapcheck.service -t leapcheck "$@"; }
+journal() { in_service journalctl --no-pager -u leapcheck.service -t leapcheck "$@"; }
 start_lines "$program" > "$work/header"
 header_lines=$(wc -l < "$work/header")
 journal -o cat > "$work/journal"
@@ -214,18 +172,18 @@ journal -o short-iso-precise > "$work/stamped"
 unstamped=$(grep -cvE '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:.]+[+-][0-9:]+ [^ ]+ leapcheck\[[0-9]+\]: ' "$work/stamped")
 [ "$unstamped" -eq 0 ] || { fail "$unstamped lines without time and name"; cat "$work/stamped"; }
 
-in_container systemctl stop leapcheck.service || fail "systemctl stop"
-[ "$(in_container systemctl is-active leapcheck.service)" = inactive ] || fail "still active after stop"
-result=$(in_container systemctl show -P Result leapcheck.service)
+in_service systemctl stop leapcheck.service || fail "systemctl stop"
+[ "$(in_service systemctl is-active leapcheck.service)" = inactive ] || fail "still active after stop"
+result=$(in_service systemctl show -P Result leapcheck.service)
 [ "$result" = success ] || fail "stopped with result '$result'"
 ! kill -0 "$pid" 2> /dev/null || fail "the program still runs after stop"
 # Nothing else was said about the unit (the confinement set up without a
 # complaint): the program's lines, and systemd starting and stopping it.
-in_container journalctl --no-pager -o cat -u leapcheck.service |
+in_service journalctl --no-pager -o cat -u leapcheck.service |
   grep -vxF -f "$work/journal" |
   grep -vE '^(Started|Stopping|Stopped) leapcheck.service|Deactivated successfully' \
   > "$work/other" && { fail "other messages about the unit:"; cat "$work/other"; }
 
-[ "$failures" -eq 0 ] || { echo "--- journal:"; in_container journalctl --no-pager -u leapcheck.service; }
+[ "$failures" -eq 0 ] || { echo "--- journal:"; in_service journalctl --no-pager -u leapcheck.service; }
 [ "$failures" -eq 0 ] && echo "service: all checks passed"
 exit "$failures"
