@@ -132,11 +132,11 @@ void StartLeapTest(LeapTestState& state) {
 
 // The state lives in locals for the whole loop, so that it stays in
 // registers across the clock reads instead of going to memory before each
-// and coming back after it; only the ring's slots (and a tick clock's own
-// state, where it has one) are stored on every pass. The state itself is
-// brought up to date for a possible report, which reads and changes it, and
-// at the end. Between passes the current sample is the previous one, so one
-// local holds both.
+// and coming back after it; only the ring's slots are stored on every pass
+// (the tick clock's own state is a local too). The state itself is brought
+// up to date for a possible report, which reads and changes it, and at the
+// end. Between passes the current sample is the previous one, so one local
+// holds both.
 LEAPCHECK_HOT_PATH void RunLeapTestPasses(LeapTestState& state,
                                           std::uint64_t passes) {
   std::int64_t* const slots = state.ring.slots;

@@ -12,7 +12,7 @@
 // and the scale to milliseconds. Only the platform reads the fields.
 struct TickClock {
   const volatile std::uint32_t* counter;  // null: the system's tick count
-  std::uint64_t count;                    // counts since it was chosen
+  std::uint64_t count;                    // its count, past 32 bits
   std::uint64_t millisecondsPerCountQ64;  // ms per count, times 2^64
   std::uint32_t wrapMilliseconds;         // one wrap of the 32-bit counter
   std::uint32_t guardTick;  // the system's tick count at the last read
