@@ -144,15 +144,22 @@ std::int64_t CounterRate(const ClockPair& start, const ClockPair& end) {
 
 }  // namespace
 
+bool AgreeWithinHalfPercent(std::uint64_t value, std::uint64_t reference) {
+  constexpr std::uint64_t ToleranceDivisor = 200;  // 0.5 %
+  const std::uint64_t difference =
+      value > reference ? value - reference : reference - value;
+  return difference <= reference / ToleranceDivisor;
+}
+
 std::int64_t ChooseCounterFrequency(std::int64_t stated,
                                     std::int64_t measured) {
-  constexpr std::int64_t ToleranceDivisor = 200;  // 0.5 %
-  if (stated <= 0) {
+  if (stated <= 0 || measured <= 0) {
     return measured;
   }
-  const std::int64_t difference =
-      stated > measured ? stated - measured : measured - stated;
-  return difference <= measured / ToleranceDivisor ? stated : measured;
+  return AgreeWithinHalfPercent(static_cast<std::uint64_t>(stated),
+                                static_cast<std::uint64_t>(measured))
+             ? stated
+             : measured;
 }
 
 // The processor's statement of the counter's rate is nominal (x86) or

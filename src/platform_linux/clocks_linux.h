@@ -4,6 +4,10 @@
 
 #include "platform_clocks.h"
 
+// Whether `value` is within 0.5 % of `reference`: how near a clock's rate
+// must come to the kernel's measure of it to be believed.
+bool AgreeWithinHalfPercent(std::uint64_t value, std::uint64_t reference);
+
 // The counter rate to use: the processor's `stated` rate where it is within
 // 0.5 % of the `measured` one, else the measured rate. A stated rate of 0
 // or less is none.

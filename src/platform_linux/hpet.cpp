@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "clocks_linux.h"
 #include "hot_path.h"
 
 namespace {
@@ -98,7 +99,6 @@ std::uint32_t ReadHpetCounter(const volatile std::uint32_t* registers) {
 
 bool HpetRateAgrees(std::uint32_t periodFemtoseconds, std::uint32_t counts,
                     std::int64_t nanoseconds) {
-  constexpr std::uint64_t ToleranceDivisor = 200;  // 0.5 %
   if (nanoseconds <= 0 || !IsValidHpetPeriod(periodFemtoseconds)) {
     return false;
   }
@@ -106,9 +106,7 @@ bool HpetRateAgrees(std::uint32_t periodFemtoseconds, std::uint32_t counts,
   const std::uint64_t counted = std::uint64_t{counts} * periodFemtoseconds;
   const std::uint64_t elapsed =
       static_cast<std::uint64_t>(nanoseconds) * FemtosecondsPerNanosecond;
-  const std::uint64_t difference =
-      counted > elapsed ? counted - elapsed : elapsed - counted;
-  return difference <= elapsed / ToleranceDivisor;
+  return AgreeWithinHalfPercent(counted, elapsed);
 }
 
 void UseHpetTick(TickClock& tick, const volatile std::uint32_t* registers,
