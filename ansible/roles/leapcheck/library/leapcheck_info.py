@@ -14,11 +14,12 @@ description:
   - Tells which clock C(leapcheck runtest) counts its ticks with on this host
     and whether that clock is independent of the performance counter, from
     the line the program prints on standard error as the test starts.
-  - Where C(leapcheck.service) runs, the line is its run's, from the
-    journal: a second run could find the HPET busy and tell of another clock.
-    Where it does not, and I(run_seconds) is given, the test runs that long.
-  - With I(runs), the service's runs from the journal: those of this boot,
-    or where this boot has none the last one before it, with their lines,
+  - Where C(leapcheck.service) runs, the line is its run's, read from the
+    journal, since a second run could find the HPET busy and tell of another
+    clock. Where it does not, and I(run_seconds) is given, the test runs that
+    long.
+  - With I(runs), the service's runs from the journal, those of this boot
+    (or where this boot has none the last one before it), with their lines,
     reports and how long each ran. Changes nothing.
 options:
   run_seconds:
@@ -44,6 +45,10 @@ clock:
     none, and clock_error says why.
   returned: always
   type: dict
+clock_error:
+  description: Why there is no clock; empty where there is one.
+  returned: always
+  type: str
 runs:
   description: >-
     Each run shown, oldest first: invocation, this_boot, start, seconds,
@@ -73,8 +78,6 @@ TICK = re.compile(
     r"(?:(?P<independent>independent of the counter)"
     r"|follows the counter: (?P<cannot_see>.*?))"
     r"(?:; no timer of its own: (?P<why>.*))?$")
-# journalctl's time at the start of a line of its short-iso-precise output.
-LINE_TIME = re.compile(r"^(\S+) ")
 
 
 def parse_tick(line):
@@ -206,7 +209,10 @@ def probe(module, seconds):
 def show_runs(module, state):
     """The runs of this boot, or the last one before it."""
     boot = current_boot()
-    runs = group_runs(journal_entries(module, []))
+    entries = journal_entries(module, [])
+    runs = group_runs(entries)
+    if not runs and any(entry.get("SYSLOG_IDENTIFIER") == "leapcheck" for entry in entries):
+        module.fail_json(msg="the journal names no run of the service (systemd 234 or later is needed)")
     shown = [run for run in runs if run["boot"] == boot] or runs[-1:]
     now = int(time.time() * 1000000)
     running_id = state.get("InvocationID", "") if state.get("ActiveState") == "active" else ""
@@ -249,7 +255,11 @@ def main():
               "state": "not-found" if state.get("LoadState") == "not-found"
                        else state.get("ActiveState", "unknown"),
               "clock": {}, "clock_error": ""}
-    if active and state.get("InvocationID"):
+    # A second test beside the service could find the HPET busy and name
+    # another clock than the service's: the service's own line, or nothing.
+    if active and not state.get("InvocationID"):
+        result["clock_error"] = "the service runs, and this systemd names no run to read its line from"
+    elif active:
         for entry in journal_entries(module, ["_SYSTEMD_INVOCATION_ID=" + state["InvocationID"],
                                               "--identifier=leapcheck"]):
             tick = parse_tick(message(entry))
@@ -257,7 +267,7 @@ def main():
                 result["clock"] = dict(tick, source="service")
                 break
         else:
-            result["clock_error"] = "the service runs, and its tick line is not in the journal"
+            result["clock_error"] = "the service runs, and its tick line is not in the journal (yet)"
     elif module.params["run_seconds"] > 0:
         tick, error = probe(module, module.params["run_seconds"])
         result["clock"] = dict(tick, source="run") if tick else {}
