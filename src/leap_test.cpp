@@ -137,8 +137,13 @@ void StartLeapTest(LeapTestState& state) {
 // up to date for a possible report, which reads and changes it, and at the
 // end. Between passes the current sample is the previous one, so one local
 // holds both.
-LEAPCHECK_HOT_PATH void RunLeapTestPasses(LeapTestState& state,
-                                          std::uint64_t passes) {
+//
+// `readTick` is the platform's reader of the clock in use: the loop is
+// compiled once for each, so that a pass carries nothing of the others.
+template <typename TickReader>
+LEAPCHECK_HOT_PATH void RunLeapTestPassesReading(LeapTestState& state,
+                                                 std::uint64_t passes,
+                                                 TickReader readTick) {
   std::int64_t* const slots = state.ring.slots;
   TickClock tick = state.tick;
   const std::uint64_t quietCounts = state.quietCounts;
@@ -148,7 +153,7 @@ LEAPCHECK_HOT_PATH void RunLeapTestPasses(LeapTestState& state,
   for (; passes != 0; --passes) {
     std::int64_t currentSample = previousSample;  // kept if the read fails
     ReadCounterOrReport(currentSample);
-    std::uint32_t currentTick = ReadTickCount(tick);
+    std::uint32_t currentTick = readTick(tick);
     slots[position] = currentSample;
     position = NextPosition(position);
     if (!IsQuietPass(currentSample, previousSample, currentTick, previousTick,
@@ -173,6 +178,15 @@ LEAPCHECK_HOT_PATH void RunLeapTestPasses(LeapTestState& state,
   state.previousTick = previousTick;
   state.ring.position = position;
   state.tick = tick;
+}
+
+// Kept apart from its callers like the loops, so that the program and the
+// timing programs call the same ones.
+LEAPCHECK_HOT_PATH void RunLeapTestPasses(LeapTestState& state,
+                                          std::uint64_t passes) {
+  WithTickReader(state.tick, [&state, passes](auto readTick) {
+    RunLeapTestPassesReading(state, passes, readTick);
+  });
 }
 
 void RunLeapTest() {

@@ -1,12 +1,12 @@
 #pragma once
 
-// The narrow layer between the checks and the operating system. Each target
+// The narrow layer between the checks and the operating system (its
+// clocks, for the leap test, in platform_clocks.h). Each target
 // has its own implementation and its own platform_types.h, chosen by the
 // build; the tests link a scripted fake.
 
 #include <cstdint>
 
-#include "platform_clocks.h"
 #include "platform_types.h"  // PciKeySource for this target
 
 enum class PciKeyResult {

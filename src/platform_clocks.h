@@ -1,22 +1,19 @@
 #pragma once
 
 // The clocks of the platform layer (platform.h): all that the leap test
-// reaches, so that it compiles without any platform's types.
+// reaches, so that it compiles without the platform's other types.
 
 #include <cstdint>
 
-// What the tick count carries from one read to the next. A platform whose
-// tick count is the system's own leaves it empty; one that reads a timer of
-// its own through memory (Linux on x86-64: the HPET) keeps here the
-// counter's address, its count extended past the 32 bits it is read in,
-// and the scale to milliseconds. Only the platform reads the fields.
-struct TickClock {
-  const volatile std::uint32_t* counter;  // null: the system's tick count
-  std::uint64_t count;                    // its count, past 32 bits
-  std::uint64_t millisecondsPerCountQ64;  // ms per count, times 2^64
-  std::uint32_t wrapMilliseconds;         // one wrap of the 32-bit counter
-  std::uint32_t guardTick;  // the system's tick count at the last read
-};
+// The platform's own tick_clock.h, chosen by the build like
+// platform_types.h, gives:
+// - `TickClock`: what the tick count carries from one read to the next
+//   (empty where the tick count is the system's own);
+// - `WithTickReader(tick, pass)`: calls `pass` once with a reader made for
+//   the clock in use, `reader(tick)` returning what ReadTickCount would, so
+//   that the loop of passes is compiled once for each clock and carries
+//   nothing of the others.
+#include "tick_clock.h"
 
 // Counts per second of the high-resolution counter. Also chooses the clock
 // of the tick count, checking a timer of the platform's own against the

@@ -1,9 +1,9 @@
 #!/bin/bash
 # The long run without systemd, exactly as documented:
-#   leapcheck runtest | ts '%Y-%m-%d %H:%M:%.S' >> leaps.txt
+#   sudo leapcheck runtest 2>&1 | ts '%Y-%m-%d %H:%M:%.S' >> leaps.txt
 # Real reports are provoked by stalls; while the program still runs, every
-# line of the file has a time stamp, the start lines are there and each
-# report is whole. ts stamps the report's empty last line too: it becomes
+# line of the file has a time stamp, the clock's line and the start lines
+# are there and each report is whole. ts stamps the report's empty last line too: it becomes
 # the stamp and one blank.
 #   timestamps_test.sh PROGRAM
 set -u
@@ -18,7 +18,7 @@ start_lines "$program" > "$work/header"
 
 log=$work/leaps.txt
 cd "$work" || exit 1
-"$program" runtest | ts '%Y-%m-%d %H:%M:%.S' >> leaps.txt &
+"$program" runtest 2>&1 | ts '%Y-%m-%d %H:%M:%.S' >> leaps.txt &
 # The job's process group is led by the pipeline's first process.
 pid=$(jobs -p %+)
 sleep 2  # the start lines, then quiet passes
@@ -39,7 +39,9 @@ if grep -nvE "^$stamp" "$log" > "$work/unstamped"; then
   head "$work/unstamped"
 fi
 cut -c1-26 "$log" | LC_ALL=C sort -c 2> /dev/null || fail "time stamps go back"
-sed -E "s/^$stamp//" "$log" > "$work/lines"
+sed -E "s/^$stamp//" "$log" | grep -v '^leapcheck: tick count: ' > "$work/lines"
+[ "$(sed -E "s/^$stamp//" "$log" | grep -c '^leapcheck: tick count: ')" -eq 1 ] ||
+  fail "not one line naming the clock"
 
 # Every line has its stamp and one blank, so a report's empty last line is
 # the stamp alone, and once the stamps are gone the reports are as printed.

@@ -1,18 +1,21 @@
 // Linux clocks: the processor's own counter as the performance counter (the
 // time-stamp counter on x86, the architected timer's virtual count on
-// 64-bit ARM, the raw monotonic clock elsewhere). The tick count is the
-// HPET on x86-64 where a program may read it, since the kernel's clocks
-// there usually follow the time-stamp counter itself; elsewhere, and
-// wherever the HPET cannot be had, the coarse monotonic clock.
+// 64-bit ARM, the raw monotonic clock elsewhere). The tick count is a timer
+// of the machine's own where a program may read one (the HPET, else the
+// ACPI PM timer), since the kernel's clocks usually follow the counter
+// itself; elsewhere the coarse monotonic clock.
 
 #include "clocks_linux.h"
 
 #include <time.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "hpet.h"
-#include "platform.h"
+#include "platform_clocks.h"
+#include "pm_timer.h"
+#include "privileges.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -27,9 +30,8 @@
 
 namespace {
 
-constexpr const char* HpetDevice = "/dev/hpet";
-
 constexpr std::int64_t NanosecondsPerSecond = 1000000000;
+constexpr std::uint64_t MillisecondsPerSecond = 1000;
 
 bool ReadClockNanoseconds(clockid_t clock, std::int64_t& nanoseconds) {
   timespec now{};
@@ -87,20 +89,30 @@ std::int64_t StatedCounterFrequency() {
 
 #if LEAPCHECK_HARDWARE_COUNTER
 
-// The raw monotonic clock, the counter and, where one is mapped, the HPET's
-// low bits at one moment.
+// The timers that may become the tick count, found and opened before the
+// rate measurement, which then measures them too.
+struct TimerCandidates {
+  const volatile std::uint32_t* hpet;  // mapped registers, or null
+  std::uint32_t hpetPeriod;
+  PmTimerPort pmTimer;
+  bool pmTimerOpen;
+};
+
+// The raw monotonic clock, the counter and the candidate timers' counts at
+// one moment.
 struct ClockPair {
   std::int64_t nanoseconds;
   std::uint64_t count;
   std::uint32_t hpetLow;
+  std::uint32_t pmTimerLow;
 };
 
 // The counter is read on both sides of the clock, and of a few tries the
 // narrowest bracket wins, so that an interruption between the reads (a busy
-// machine) does not skew the pair. The HPET is read right after the
-// bracket, always at the same distance from the clock, so that its
-// uncached read does not widen it.
-bool ReadClockPair(const volatile std::uint32_t* hpet, ClockPair& pair) {
+// machine) does not skew the pair. The timers are read right after the
+// bracket, always at the same distance from the clock, so that their slow
+// uncached reads do not widen it.
+bool ReadClockPair(const TimerCandidates& timers, ClockPair& pair) {
   constexpr int Tries = 16;
   std::uint64_t narrowest = UINT64_MAX;
   for (int i = 0; i < Tries; ++i) {
@@ -110,10 +122,15 @@ bool ReadClockPair(const volatile std::uint32_t* hpet, ClockPair& pair) {
       return false;
     }
     const std::uint64_t width = ReadHardwareCounter() - before;
-    const std::uint32_t hpetLow = hpet != nullptr ? ReadHpetCounter(hpet) : 0;
+    const std::uint32_t hpetLow =
+        timers.hpet != nullptr ? *HpetMainCounter(timers.hpet) : 0;
+    const std::uint32_t pmTimerLow =
+        timers.pmTimerOpen
+            ? ReadPmTimer(timers.pmTimer.port, PmTimerMask(timers.pmTimer))
+            : 0;
     if (width < narrowest) {
       narrowest = width;
-      pair = ClockPair{nanoseconds, before + width / 2, hpetLow};
+      pair = ClockPair{nanoseconds, before + width / 2, hpetLow, pmTimerLow};
     }
   }
   return true;
@@ -122,16 +139,16 @@ bool ReadClockPair(const volatile std::uint32_t* hpet, ClockPair& pair) {
 // The clocks at both ends of about 100 ms of the raw monotonic clock. Both
 // ends are timed, so the wait between them need not be exact, and sleeping
 // leaves the processor to others.
-bool MeasureClocks(const volatile std::uint32_t* hpet, ClockPair& start,
+bool MeasureClocks(const TimerCandidates& timers, ClockPair& start,
                    ClockPair& end) {
   constexpr timespec MeasureInterval{0, 100000000};
-  if (!ReadClockPair(hpet, start)) {
+  if (!ReadClockPair(timers, start)) {
     return false;
   }
   timespec remaining = MeasureInterval;
   while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
   }
-  return ReadClockPair(hpet, end);
+  return ReadClockPair(timers, end);
 }
 
 std::int64_t CounterRate(const ClockPair& start, const ClockPair& end) {
@@ -140,16 +157,61 @@ std::int64_t CounterRate(const ClockPair& start, const ClockPair& end) {
       static_cast<double>(end.nanoseconds - start.nanoseconds));
 }
 
-#endif
-
-}  // namespace
-
-bool AgreeWithinHalfPercent(std::uint64_t value, std::uint64_t reference) {
-  constexpr std::uint64_t ToleranceDivisor = 200;  // 0.5 %
-  const std::uint64_t difference =
-      value > reference ? value - reference : reference - value;
-  return difference <= reference / ToleranceDivisor;
+// The HPET where it can be mapped (on x86-64 only: elsewhere the kernel
+// offers none to programs) and the PM timer, both, so that the one
+// measurement tells which of them counts its rate.
+TimerCandidates OpenTimers(const ClockPaths& paths, TickChoice& choice) {
+  TimerCandidates timers{};
+  if (LEAPCHECK_HPET_TICK) {
+    timers.hpet = MapHpet(paths.hpetDevice, timers.hpetPeriod, choice.hpet);
+  } else {
+    choice.hpet = TimerRefusal::NotThisProcessor;
+  }
+  timers.pmTimerOpen =
+      OpenPmTimer(paths.fadt, paths.ioports, timers.pmTimer, choice.pmTimer);
+  return timers;
 }
+
+// The first timer that counted its stated rate over the measurement is the
+// tick count; the others are let go.
+void ChooseTick(TimerCandidates& timers, const ClockPair& start,
+                const ClockPair& end, TickClock& tick, TickChoice& choice) {
+  const std::int64_t nanoseconds = end.nanoseconds - start.nanoseconds;
+  if (timers.hpet != nullptr &&
+      TimerRateAgrees(HpetRate(timers.hpetPeriod), end.hpetLow - start.hpetLow,
+                      nanoseconds)) {
+    tick.source = TickSource::Hpet;
+    tick.hpetCounter = HpetMainCounter(timers.hpet);
+    StartWrappingTimer(tick.timer, HpetCounterBits, HpetRate(timers.hpetPeriod),
+                       end.hpetLow, CoarseMilliseconds());
+    choice.hertz = TimerHertz(HpetRate(timers.hpetPeriod));
+    choice.pmTimer = TimerRefusal::None;
+  } else if (timers.hpet != nullptr) {
+    choice.hpet = TimerRefusal::WrongRate;
+    UnmapHpet(timers.hpet);
+  }
+  if (!timers.pmTimerOpen) {
+    return;
+  }
+  const std::uint32_t mask = PmTimerMask(timers.pmTimer);
+  if (tick.source == TickSource::KernelClock &&
+      TimerRateAgrees(PmTimerRate, (end.pmTimerLow - start.pmTimerLow) & mask,
+                      nanoseconds)) {
+    tick.source = TickSource::PmTimer;
+    tick.pmTimerPort = timers.pmTimer.port;
+    StartWrappingTimer(tick.timer, timers.pmTimer.bits, PmTimerRate,
+                       end.pmTimerLow, CoarseMilliseconds());
+    choice.hertz = TimerHertz(PmTimerRate);
+    return;
+  }
+  if (tick.source == TickSource::KernelClock) {
+    choice.pmTimer = TimerRefusal::WrongRate;
+  }
+  ClosePmTimer(timers.pmTimer);
+}
+
+#endif
+}  // namespace
 
 std::int64_t ChooseCounterFrequency(std::int64_t stated,
                                     std::int64_t measured) {
@@ -166,39 +228,53 @@ std::int64_t ChooseCounterFrequency(std::int64_t stated,
 // whatever the firmware wrote (ARM), and an error in it shows in full
 // across a long stop of the program; so the rate is measured against the
 // kernel's clock and the stated one kept only where the two agree. The
-// HPET, where it can be mapped, is measured in the same interval, and is
-// the tick count only if it runs at the rate it states.
-bool ReadCounterFrequencyWith(const char* hpetDevice, std::int64_t& frequency,
-                              TickClock& tick) {
+// timers are measured in the same interval, so that choosing one makes
+// start-up no longer.
+bool MeasureAndChooseClocks(const ClockPaths& paths, std::int64_t& frequency,
+                            TickClock& tick, TickChoice& choice) {
   tick = TickClock{};
+  choice = TickChoice{};
+  choice.hertz = MillisecondsPerSecond;
+  ReadClocksource(paths.clocksource, choice.clocksource);
 #if LEAPCHECK_HARDWARE_COUNTER
-  std::uint32_t period = 0;
-  const volatile std::uint32_t* hpet =
-      LEAPCHECK_HPET_TICK ? MapHpet(hpetDevice, period) : nullptr;
+  TimerCandidates timers = OpenTimers(paths, choice);
   ClockPair start{};
   ClockPair end{};
-  if (!MeasureClocks(hpet, start, end)) {
-    UnmapHpet(hpet);
-    return false;
+  if (!MeasureClocks(timers, start, end)) {
+    end = start;  // then no timer counted its rate
   }
-  if (hpet != nullptr && HpetRateAgrees(period, end.hpetLow - start.hpetLow,
-                                        end.nanoseconds - start.nanoseconds)) {
-    UseHpetTick(tick, hpet, period, end.hpetLow, CoarseMilliseconds());
-  } else {
-    UnmapHpet(hpet);
-  }
+  ChooseTick(timers, start, end, tick, choice);
+  choice.source = tick.source;
   const std::int64_t measured = CounterRate(start, end);
   frequency = ChooseCounterFrequency(StatedCounterFrequency(), measured);
   return measured > 0;
 #else
-  static_cast<void>(hpetDevice);
+  static_cast<void>(paths);
+  choice.hpet = TimerRefusal::NotThisProcessor;
+  choice.pmTimer = TimerRefusal::NotThisProcessor;
   frequency = NanosecondsPerSecond;
   return true;
 #endif
 }
 
+// Once the clocks are chosen the run says which it compares against, on
+// standard error (standard output is the report's alone), and needs root
+// no longer.
 bool ReadCounterFrequency(std::int64_t& frequency, TickClock& tick) {
-  return ReadCounterFrequencyWith(HpetDevice, frequency, tick);
+  constexpr ClockPaths SystemPaths{
+      "/dev/hpet", "/sys/firmware/acpi/tables/FACP", "/proc/ioports",
+      "/sys/devices/system/clocksource/clocksource0/current_clocksource"};
+  TickChoice choice{};
+  const bool measured =
+      MeasureAndChooseClocks(SystemPaths, frequency, tick, choice);
+  const int error = errno;
+  constexpr std::size_t LineCapacity = 512;
+  char line[LineCapacity];
+  FormatTickLine(choice, line, LineCapacity);
+  std::fprintf(stderr, "%s\n", line);
+  GiveUpPrivileges();
+  errno = error;  // LastPlatformError reports the measurement's failure
+  return measured;
 }
 
 bool ReadCounter(std::int64_t& counter) {
@@ -230,23 +306,27 @@ std::uint32_t CoarseMilliseconds() {
   return static_cast<std::uint32_t>(milliseconds);
 }
 
-// The kernel's coarse clock goes with every HPET read, to tell how long
-// ago the last one was: that costs little beside the device's read. It is
-// read first: a stop is taken after an instruction, and most often after
+// The kernel's coarse clock goes with every read of a timer, to tell how
+// long ago the last one was: that costs little beside the timer's read. It
+// is read first: a stop is taken after an instruction, and most often after
 // the uncached read, which takes longest; there it falls between two
 // passes, into both of their intervals, as it does between the reads of
-// the system's tick count.
+// the kernel's clock.
+std::uint32_t ReadHpetTick(TickClock& tick) {
+  const std::uint32_t systemTick = CoarseMilliseconds();
+  return AdvanceWrappingTimer(tick.timer, *tick.hpetCounter, systemTick);
+}
+
+std::uint32_t ReadPmTimerTick(TickClock& tick) {
+  const std::uint32_t systemTick = CoarseMilliseconds();
+  return AdvanceWrappingTimer(
+      tick.timer, ReadPmTimer(tick.pmTimerPort, tick.timer.mask), systemTick);
+}
+
 std::uint32_t ReadTickCount(TickClock& tick) {
-#if LEAPCHECK_HPET_TICK
-  if (tick.counter != nullptr) {
-    const std::uint32_t systemTick = CoarseMilliseconds();
-    const std::uint32_t low = *tick.counter;
-    return AdvanceHpetTick(tick, low, systemTick);
-  }
-#else
-  static_cast<void>(tick);
-#endif
-  return CoarseMilliseconds();
+  std::uint32_t milliseconds = 0;
+  WithTickReader(tick, [&](auto read) { milliseconds = read(tick); });
+  return milliseconds;
 }
 
 int LastPlatformError() { return errno; }

@@ -3,21 +3,24 @@
 #include <cstdint>
 
 #include "platform_clocks.h"
-
-// Whether `value` is within 0.5 % of `reference`: how near a clock's rate
-// must come to the kernel's measure of it to be believed.
-bool AgreeWithinHalfPercent(std::uint64_t value, std::uint64_t reference);
+#include "tick_line.h"
 
 // The counter rate to use: the processor's `stated` rate where it is within
 // 0.5 % of the `measured` one, else the measured rate. A stated rate of 0
 // or less is none.
 std::int64_t ChooseCounterFrequency(std::int64_t stated, std::int64_t measured);
 
-// ReadCounterFrequency with the HPET's device at `hpetDevice` (/dev/hpet),
-// for tests that point it at something else.
-bool ReadCounterFrequencyWith(const char* hpetDevice, std::int64_t& frequency,
-                              TickClock& tick);
+// Where the timers and the kernel's clocksource are looked for; tests point
+// them at files of their own.
+struct ClockPaths {
+  const char* hpetDevice;   // /dev/hpet
+  const char* fadt;         // the FADT, /sys/firmware/acpi/tables/FACP
+  const char* ioports;      // /proc/ioports
+  const char* clocksource;  // the kernel's current clocksource
+};
 
-// The kernel's coarse monotonic clock in milliseconds, wrapping at 2^32:
-// the tick count where no HPET can be read.
-std::uint32_t CoarseMilliseconds();
+// ReadCounterFrequency without its line and without giving up privileges:
+// measures the counter's rate, chooses the tick count and says in `choice`
+// which and why.
+bool MeasureAndChooseClocks(const ClockPaths& paths, std::int64_t& frequency,
+                            TickClock& tick, TickChoice& choice);

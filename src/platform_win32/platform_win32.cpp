@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "platform.h"
+#include "platform_clocks.h"
 
 namespace {
 

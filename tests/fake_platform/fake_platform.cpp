@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform.h"
+#include "platform_clocks.h"
 
 FakeRegistry& Registry() {
   static FakeRegistry registry;

@@ -38,6 +38,8 @@ dmesg | grep -i hpet > "$out/dmesg-hpet.txt"
 clocksource=/sys/devices/system/clocksource/clocksource0
 cat "$clocksource/current_clocksource" "$clocksource/available_clocksource" \
   > "$out/clocksource.txt"
+# The table that says where the PM timer is, kept as test data.
+cp /sys/firmware/acpi/tables/FACP "$out/fadt.bin"
 # The device is there even without an HPET; opening it then fails.
 { : < /dev/hpet && echo "/dev/hpet opens"; } > "$out/dev-hpet.txt" 2>&1
 
@@ -45,6 +47,22 @@ if told bench; then
   /leapcheck_pass_timing 20000 > "$out/pass_timing.txt" 2>&1
   exit
 fi
+# Stops that last longer than half a PM timer's wrap (4.7 s), while the
+# kernel's clock runs 10 % slow: the wraps counted across them by that
+# clock must still be right.
+holds() {  # name
+  local seconds
+  adjtimex -q -t 9000 -f -32768000
+  for seconds in 10 15; do
+    mark "$1" "hold$seconds"
+    kill -STOP "${pids[$1]}"
+    sleep "$seconds"
+    kill -CONT "${pids[$1]}"
+    sleep 1
+    mark "$1" "held$seconds"
+  done
+  adjtimex -q -t 10000 -f 0
+}
 
 start_lines "$program" > "$out/header"
 
@@ -54,7 +72,7 @@ declare -A pids
 launch() {  # name, command words...
   local name=$1
   shift
-  "$@" "$program" runtest > "$out/$name.out" &
+  "$@" "$program" runtest > "$out/$name.out" 2> "$out/$name.err" &
   pids[$name]=$!
 }
 capture() {  # name
@@ -104,14 +122,23 @@ long_stops() {  # names...
   adjtimex -q -t 10000 -f 0
 }
 
+# Without an HPET: root takes the PM timer, a user without rights the
+# kernel's clock.
 if ! told hpet; then
   started=$SECONDS
   start_run root
+  start_run user setpriv --reuid=65534 --regid=65534 --clear-groups --
   sleep $((started + 20 - SECONDS))
   mark root quiet
-  stall_run root 3 30
-  [ "$seen" -ge 1 ] || fail "root: no report from $stalls stalls"
+  mark user quiet
+  end_run user
+  # A stop lands within the PM timer's pass rarely under TCG (its reads
+  # take most of the pass, and an interrupt comes where a translated block
+  # begins), so the host asks a report of either machine without an HPET.
+  stall_run root 1 30
+  holds root
   end_run root
+  /leapcheck_pass_timing 5000 > "$out/pass_timing.txt" 2>&1
   exit
 fi
 

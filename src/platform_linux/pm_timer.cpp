@@ -1,0 +1,252 @@
+// The ACPI PM timer found as the kernel finds it and read from its port.
+// Nothing is ever written to the port.
+
+#include "pm_timer.h"
+
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "privileges.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <sys/io.h>
+#define LEAPCHECK_PORT_IO 1
+#else
+#define LEAPCHECK_PORT_IO 0
+#endif
+
+namespace {
+
+// Offsets in the FADT (ACPI's Fixed ACPI Description Table).
+constexpr std::size_t TableLengthOffset = 4;
+constexpr std::size_t PmTimerBlockOffset = 76;   // PM_TMR_BLK, 32 bits
+constexpr std::size_t PmTimerLengthOffset = 91;  // PM_TMR_LEN, a byte
+constexpr std::size_t FlagsOffset = 112;
+constexpr std::size_t ExtendedBlockOffset = 208;  // X_PM_TMR_BLK, 12 bytes
+constexpr std::size_t GasAddressOffset = 4;       // within the 12 bytes
+constexpr std::uint32_t TimerValueExtendedFlag = 1U << 8U;  // TMR_VAL_EXT
+constexpr std::uint32_t HardwareReducedFlag = 1U << 20U;    // HW_REDUCED_ACPI
+constexpr unsigned char SystemMemorySpace = 0;
+constexpr unsigned char SystemIoSpace = 1;
+constexpr std::uint64_t LastPortOfFour = 0xFFFC;  // four bytes fit below 64 Ki
+
+std::uint64_t LittleEndian(const unsigned char* bytes, std::size_t count) {
+  std::uint64_t value = 0;
+  for (std::size_t i = count; i > 0; --i) {
+    value = (value << 8U) | bytes[i - 1];
+  }
+  return value;
+}
+
+bool FitsFourBytePort(std::uint64_t address) {
+  return address != 0 && address <= LastPortOfFour;
+}
+
+// X_PM_TMR_BLK, where the table is long enough and the block set: the
+// kernel prefers it to the old field.
+bool ParseExtendedBlock(const unsigned char* table, std::size_t length,
+                        PmTimerPort& timer, TimerRefusal& refusal,
+                        bool& present) {
+  present = false;
+  if (length < ExtendedBlockOffset + 12) {
+    return false;
+  }
+  const unsigned char* block = table + ExtendedBlockOffset;
+  const std::uint64_t address = LittleEndian(block + GasAddressOffset, 8);
+  if (address == 0) {
+    return false;
+  }
+  present = true;
+  if (block[0] == SystemMemorySpace) {
+    refusal = TimerRefusal::MemorySpace;
+    return false;
+  }
+  if (block[0] != SystemIoSpace || !FitsFourBytePort(address)) {
+    refusal = TimerRefusal::Unreadable;
+    return false;
+  }
+  timer.port = static_cast<std::uint16_t>(address);
+  return true;
+}
+
+std::size_t ReadFile(const char* path, char* buffer, std::size_t capacity,
+                     int& error) {
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = errno;
+    return 0;
+  }
+  std::size_t size = 0;
+  for (;;) {
+    const ssize_t got = read(fd, buffer + size, capacity - size);
+    if (got <= 0 || (size += static_cast<std::size_t>(got)) == capacity) {
+      error = got < 0 ? errno : 0;
+      break;
+    }
+  }
+  close(fd);
+  return size;
+}
+
+TimerRefusal RefusalOfError(int error) {
+  return error == EACCES || error == EPERM ? TimerRefusal::NeedsRoot
+         : error == ENOENT                 ? TimerRefusal::Missing
+                                           : TimerRefusal::Unreadable;
+}
+
+bool FindPmTimer(const char* fadtPath, const char* ioportsPath,
+                 PmTimerPort& timer, TimerRefusal& refusal) {
+  constexpr std::size_t FadtCapacity = 1024;  // 276 bytes in ACPI 6
+  unsigned char fadt[FadtCapacity];
+  int error = 0;
+  const std::size_t size =
+      ReadFile(fadtPath, reinterpret_cast<char*>(fadt), FadtCapacity, error);
+  if (error != ENOENT) {
+    if (error != 0) {
+      refusal = RefusalOfError(error);
+      return false;
+    }
+    return ParseFadtPmTimer(fadt, size, timer, refusal);
+  }
+  constexpr std::size_t IoportsCapacity = 16384;
+  char ioports[IoportsCapacity];
+  const std::size_t length =
+      ReadFile(ioportsPath, ioports, IoportsCapacity - 1, error);
+  if (error != 0) {
+    refusal = RefusalOfError(error);
+    return false;
+  }
+  ioports[length] = '\0';
+  return ParseIoportsPmTimer(ioports, timer, refusal);
+}
+
+}  // namespace
+
+bool ParseFadtPmTimer(const unsigned char* table, std::size_t size,
+                      PmTimerPort& timer, TimerRefusal& refusal) {
+  const std::size_t stated =
+      size >= 8 ? LittleEndian(table + TableLengthOffset, 4) : 0;
+  const std::size_t length = stated < size ? stated : size;
+  if (length < FlagsOffset + 4) {
+    refusal = TimerRefusal::Unreadable;
+    return false;
+  }
+  const auto flags =
+      static_cast<std::uint32_t>(LittleEndian(table + FlagsOffset, 4));
+  if ((flags & HardwareReducedFlag) != 0) {
+    refusal = TimerRefusal::HardwareReduced;
+    return false;
+  }
+  timer.bits = (flags & TimerValueExtendedFlag) != 0 ? 32 : 24;
+  bool extended = false;
+  if (ParseExtendedBlock(table, length, timer, refusal, extended)) {
+    return true;
+  }
+  if (extended) {
+    return false;
+  }
+  const std::uint64_t port = LittleEndian(table + PmTimerBlockOffset, 4);
+  if (table[PmTimerLengthOffset] != 4 || !FitsFourBytePort(port)) {
+    refusal = TimerRefusal::Missing;
+    return false;
+  }
+  timer.port = static_cast<std::uint16_t>(port);
+  return true;
+}
+
+bool ParseIoportsPmTimer(const char* text, PmTimerPort& timer,
+                         TimerRefusal& refusal) {
+  const char* name = std::strstr(text, ": ACPI PM_TMR\n");
+  if (name == nullptr) {
+    refusal = TimerRefusal::Missing;
+    return false;
+  }
+  const char* line = name;
+  while (line > text && line[-1] != '\n') {
+    --line;
+  }
+  std::uint64_t port = 0;
+  for (; *line == ' '; ++line) {
+  }
+  for (; *line != '-' && line < name; ++line) {
+    const char c = *line;
+    const unsigned digit = c >= 'a'   ? static_cast<unsigned>(c - 'a' + 10)
+                           : c >= 'A' ? static_cast<unsigned>(c - 'A' + 10)
+                                      : static_cast<unsigned>(c - '0');
+    if (digit > 15 || port > LastPortOfFour) {
+      refusal = TimerRefusal::Unreadable;
+      return false;
+    }
+    port = port * 16 + digit;
+  }
+  if (port == 0) {  // what a user other than root is shown
+    refusal = TimerRefusal::NeedsRoot;
+    return false;
+  }
+  if (!FitsFourBytePort(port)) {
+    refusal = TimerRefusal::Unreadable;
+    return false;
+  }
+  timer = PmTimerPort{static_cast<std::uint16_t>(port), 24};
+  return true;
+}
+
+bool OpenPmTimer(const char* fadtPath, const char* ioportsPath,
+                 PmTimerPort& timer, TimerRefusal& refusal) {
+#if LEAPCHECK_PORT_IO
+  if (!FindPmTimer(fadtPath, ioportsPath, timer, refusal)) {
+    return false;
+  }
+  if (!HoldsCapability(CAP_SYS_RAWIO)) {
+    refusal = TimerRefusal::NeedsRoot;
+    return false;
+  }
+  if (ioperm(timer.port, 4, 1) != 0) {
+    refusal = RefusalOfError(errno);
+    return false;
+  }
+  return true;
+#else
+  static_cast<void>(fadtPath);
+  static_cast<void>(ioportsPath);
+  static_cast<void>(timer);
+  refusal = TimerRefusal::NotThisProcessor;
+  return false;
+#endif
+}
+
+void ClosePmTimer(const PmTimerPort& timer) {
+#if LEAPCHECK_PORT_IO
+  ioperm(timer.port, 4, 0);
+#else
+  static_cast<void>(timer);
+#endif
+}
+
+std::uint32_t PmTimerMask(const PmTimerPort& timer) {
+  return static_cast<std::uint32_t>((std::uint64_t{1} << timer.bits) - 1U);
+}
+
+std::uint32_t ReadPmTimer(std::uint16_t port, std::uint32_t mask) {
+#if LEAPCHECK_PORT_IO
+  std::uint32_t first = 0;
+  std::uint32_t second = 0;
+  std::uint32_t third = 0;
+  do {
+    first = inl(port) & mask;
+    second = inl(port) & mask;
+    third = inl(port) & mask;
+  } while ((first > second && first < third) ||
+           (second > third && second < first) ||
+           (third > first && third < second));
+  return second;
+#else
+  static_cast<void>(port);
+  static_cast<void>(mask);
+  return 0;
+#endif
+}

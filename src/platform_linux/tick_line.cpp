@@ -1,0 +1,137 @@
+#include "tick_line.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// A line being written into a fixed buffer; what does not fit is cut.
+struct LineBuffer {
+  char* text;
+  std::size_t capacity;
+  std::size_t used;
+};
+
+void Append(LineBuffer& line, const char* text) {
+  for (; *text != '\0' && line.used + 1 < line.capacity; ++text) {
+    line.text[line.used++] = *text;
+  }
+  line.text[line.used] = '\0';
+}
+
+const char* HpetRefusalText(TimerRefusal refusal) {
+  switch (refusal) {
+    case TimerRefusal::Missing:
+      return "none (no /dev/hpet)";
+    case TimerRefusal::Busy:
+      return "in use by another run";
+    case TimerRefusal::MappingOff:
+      return "the kernel lets no program map it (boot with hpet_mmap=1)";
+    default:
+      return nullptr;
+  }
+}
+
+const char* PmTimerRefusalText(TimerRefusal refusal) {
+  switch (refusal) {
+    case TimerRefusal::Missing:
+      return "none found";
+    case TimerRefusal::HardwareReduced:
+      return "none (hardware-reduced ACPI)";
+    case TimerRefusal::MemorySpace:
+      return "in memory space, which is not read";
+    default:
+      return nullptr;
+  }
+}
+
+const char* RefusalText(TimerRefusal refusal) {
+  switch (refusal) {
+    case TimerRefusal::NeedsRoot:
+      return "needs root";
+    case TimerRefusal::WrongRate:
+      return "does not count at its stated rate";
+    case TimerRefusal::NotThisProcessor:
+      return "none on this processor";
+    default:
+      return "cannot be read";
+  }
+}
+
+void AppendRefusal(LineBuffer& line, const char* timer, const char* own,
+                   TimerRefusal refusal) {
+  Append(line, timer);
+  Append(line, ": ");
+  Append(line, own != nullptr ? own : RefusalText(refusal));
+}
+
+// Why neither timer is the tick count, and what a user can do about it.
+void AppendRefusals(LineBuffer& line, const TickChoice& choice) {
+  Append(line, "; no timer of its own: ");
+  AppendRefusal(line, "HPET", HpetRefusalText(choice.hpet), choice.hpet);
+  Append(line, "; ");
+  AppendRefusal(line, "ACPI PM timer", PmTimerRefusalText(choice.pmTimer),
+                choice.pmTimer);
+  if (choice.hpet == TimerRefusal::NeedsRoot ||
+      choice.pmTimer == TimerRefusal::NeedsRoot) {
+    Append(line, " (run as root: sudo leapcheck runtest)");
+  } else if (choice.hpet == TimerRefusal::Busy) {
+    Append(line, " (one run at a time: stop the service or the other run)");
+  }
+}
+
+}  // namespace
+
+bool IsIndependentClocksource(const char* clocksource) {
+  return std::strcmp(clocksource, "hpet") == 0 ||
+         std::strcmp(clocksource, "acpi_pm") == 0;
+}
+
+void ReadClocksource(const char* path, char (&name)[ClocksourceNameCapacity]) {
+  name[0] = '\0';
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return;
+  }
+  const ssize_t got = read(fd, name, ClocksourceNameCapacity - 1);
+  close(fd);
+  std::size_t length = got > 0 ? static_cast<std::size_t>(got) : 0;
+  name[length] = '\0';
+  name[std::strcspn(name, "\n")] = '\0';
+}
+
+void FormatTickLine(const TickChoice& choice, char* line,
+                    std::size_t capacity) {
+  if (capacity == 0) {
+    return;
+  }
+  LineBuffer text{};
+  text.text = line;  // written through, which the checker does not see
+  text.capacity = capacity;
+  char rate[32];
+  std::snprintf(rate, sizeof rate, "%" PRIu64, choice.hertz);
+  Append(text, "leapcheck: tick count: ");
+  if (choice.source == TickSource::Hpet) {
+    Append(text, "HPET, ");
+  } else if (choice.source == TickSource::PmTimer) {
+    Append(text, "ACPI PM timer, ");
+  } else {
+    Append(text, "kernel clock (clocksource ");
+    Append(text,
+           choice.clocksource[0] != '\0' ? choice.clocksource : "unknown");
+    Append(text, "), ");
+  }
+  Append(text, rate);
+  const bool independent = choice.source != TickSource::KernelClock ||
+                           IsIndependentClocksource(choice.clocksource);
+  Append(text, independent ? " Hz, independent of the counter"
+                           : " Hz, follows the counter: a leap of the whole "
+                             "counter moves it too and cannot show");
+  if (choice.source == TickSource::KernelClock) {
+    AppendRefusals(text, choice);
+  }
+}
