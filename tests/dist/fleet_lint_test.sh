@@ -1,7 +1,9 @@
 #!/bin/bash
-# ansible-lint on the playbook, with its strictest profile and without the
-# network, Ansible's own syntax check, and the playbook run without a part:
-# it must refuse, saying how to choose one.
+# ansible-lint on the playbook and its role, with its strictest profile and
+# without the network, Ansible's own syntax check, the playbook run without
+# a part (it must refuse, saying how to choose one), and the role's module:
+# its documentation as ansible-doc reads it, and its work on journal entries
+# made up (leapcheck_info_test.py, with Ansible's Python).
 #   fleet_lint_test.sh SOURCE_DIR
 set -u
 src=$1
@@ -22,5 +24,11 @@ ansible-playbook -i localhost, -c local ansible/leapcheck.yml > "$work/none" 2>&
 status=$?
 [ "$status" -eq 2 ] && grep -q 'Choose what to do with --tags' "$work/none" ||
   { fail "without --tags: exit status $status"; cat "$work/none"; }
+ansible-doc -M ansible/roles/leapcheck/library leapcheck_info > "$work/doc" 2>&1 ||
+  { fail "ansible-doc leapcheck_info"; cat "$work/doc"; }
+python=$(sed -n '1s/^#! *//p' "$(command -v ansible-playbook)")
+# -B: no bytecode beside the module, which the release would pack.
+$python -B "$src/tests/dist/leapcheck_info_test.py" "$src" > "$work/module" 2>&1 ||
+  { fail "leapcheck_info_test.py"; cat "$work/module"; }
 [ "$failures" -eq 0 ] && echo "fleet_lint: all checks passed"
 exit "$failures"

@@ -1,13 +1,16 @@
 #!/bin/bash
-# The playbook ansible/leapcheck.yml as a user runs it, against Debian 12 and
-# Debian 11 booted under systemd-nspawn and reached by Ansible through
-# nsenter (no ssh): the check under --check (a host that would get the
-# package, one whose release folder has none, one unreachable), the
-# README's check (each row against the host's own output; Debian 12 shows a
-# recorded older board with listed chipsets), the same check again changing
-# nothing, start, a report provoked on Debian 12, collect (that report with
-# its journal time; Debian 11 has none), stop, and remove (the package gone,
-# nothing enabled, not a file left).
+# The playbook as a user runs it, from the release's own archive unpacked
+# among the release files, against Debian 12 and Debian 11 booted under
+# systemd-nspawn and reached by Ansible through nsenter (no ssh): the check
+# under --check (a host that would get the package, one whose release
+# folder has none, one unreachable), the README's check (each row against
+# the host's own output and leap test's clock line; Debian 12 shows a
+# recorded older board with listed chipsets), start, the same check again
+# (nothing changed, the clock the running service's), a report provoked on
+# Debian 12 and its service restarted, Debian 11 rebooted, collect (the
+# report of the earlier run with its journal time, each run's clock; Debian
+# 11's run ended by the reboot), stop, and remove (the package gone, nothing
+# enabled, not a file left).
 # Needs root, systemd-nspawn, debootstrap (or the roots made before) and
 # Ansible; skipped where no container boots.
 #   fleet_test.sh BUILD_DIR SOURCE_DIR
@@ -47,17 +50,20 @@ for host in "${!making[@]}"; do
 done
 echo "fleet: the roots ready after $SECONDS s"
 
-# What the user has: the release folder, the playbook beside it, an
-# inventory of the hosts.
+# What the user has: the release folder with the playbook's archive
+# unpacked in it, and an inventory of the hosts.
 run=$work/run
-mkdir -p "$run/dist" "$work/empty"
-for format in deb rpm; do
-  pack "$build" "$run/dist" "$format" > /dev/null || { fail "scripts/pack $format"; exit 1; }
+mkdir -p "$run" "$work/empty"
+for format in deb rpm ansible; do
+  pack "$build" "$run" "$format" > /dev/null || { fail "scripts/pack $format"; exit 1; }
 done
-rpm=$(basename "$run/dist"/*.rpm)
-ln -s "$src/ansible" "$run/ansible"
+tar -xzf "$run"/leapcheck-*-ansible.tar.gz -C "$run" || { fail "the playbook's archive"; exit 1; }
+rpm=$(basename "$run"/*.rpm)
 
-for host in "${hosts[@]}"; do container_start "$host" "$build/fleet-root-$host"; done
+# Debian 11 keeps its journal across the reboot below.
+declare -A keep=([bookworm]='' [bullseye]=--bind=$work/journal-bullseye:/var/log/journal)
+mkdir -p "$work/journal-bullseye"
+for host in "${hosts[@]}"; do container_start "$host" "$build/fleet-root-$host" ${keep[$host]:+"${keep[$host]}"}; done
 for host in "${hosts[@]}"; do
   container_up "$host" > "$work/up-$host.log" ||
     { cat "$work/up-$host.log"; skip "Debian $host does not boot here"; }
@@ -101,6 +107,26 @@ row() {  # table, host: its row, blanks squeezed
 expect_row() {  # table, host, row
   [ "$(row "$1" "$2")" = "$3" ] || fail "$(basename "$1"): $2 is '$(row "$1" "$2")', not '$3'"
 }
+# A cell of a table whose headings stand at its columns' starts, two blanks
+# or more apart.
+cell() {  # table, host, heading: that host's cell, without the blanks around it
+  awk -v host="$2" -v heading="$3" '
+    NR == 1 {
+      start = index($0, heading)
+      if (!start) exit
+      rest = substr($0, start + length(heading))
+      width = match(rest, /[^ ]/) ? length(heading) + RSTART - 1 : 100000
+    }
+    NR > 1 && $1 == host {
+      value = substr($0, start, width)
+      gsub(/^ +| +$/, "", value)
+      print value
+    }' "$1"
+}
+expect_cell() {  # table, host, heading, value
+  [ "$(cell "$1" "$2" "$3")" = "$4" ] ||
+    fail "$(basename "$1"): $2's $3 is '$(cell "$1" "$2" "$3")', not '$4'"
+}
 installed() { in_container "$1" dpkg-query -W leapcheck > /dev/null 2>&1; }
 check=$run/leapcheck-results/check.txt
 
@@ -118,7 +144,7 @@ wait "$ended"
 play check-mode 2 \
   "ansible-playbook -i hosts-odd ansible/leapcheck.yml --tags check --check -e ansible_os_family=RedHat"
 expect_row "$check" bookworm \
-  "would install $rpm: version $(rpm -qp --qf '%{VERSION}-%{RELEASE}' "$run/dist/$rpm") (--check)"
+  "would install $rpm: version $(rpm -qp --qf '%{VERSION}-%{RELEASE}' "$run/$rpm") (--check)"
 expect_row "$check" bullseye "not checked: no leapcheck-*.$(uname -m).rpm in $work/empty"
 [[ $(row "$check" gone) == "not checked: unreachable: "?* ]] || fail "check.txt: gone is '$(row "$check" gone)'"
 for host in "${hosts[@]}"; do ! installed "$host" || fail "--check installed the package on $host"; done
@@ -138,11 +164,27 @@ own_row() {  # host: the verdict and broken devices its leapcheck prints
       print verdict, (ids ? ids : "-")
     }'
 }
-[ "$(head -n 1 "$check" | tr -s ' ')" = "host verdict broken devices" ] || fail "check.txt's heading"
+# The clock as a root run of the host's leap test names it, and the columns
+# check.txt has for it: the clock and rate, independent or not, and why the
+# program has no timer of its own (or -).
+declare -A clock=()
+own_clock() {  # host
+  local line independent=no
+  line=$(in_container "$1" timeout 2 leapcheck runtest 2>&1 > /dev/null | grep '^leapcheck: tick count: ')
+  local grammar='^leapcheck: tick count: (.+, [0-9]+ Hz), ([^;]*)(; no timer of its own: (.*))?$'
+  [[ $line =~ $grammar ]] ||
+    { echo "no tick count line: '$line'"; return; }
+  [ "${BASH_REMATCH[2]}" = "independent of the counter" ] && independent=yes
+  echo "${BASH_REMATCH[1]}|$independent|${BASH_REMATCH[4]:--}"
+}
+[ "$(head -n 1 "$check" | tr -s ' ')" = "host verdict broken devices tick clock independent no timer of its own" ] ||
+  fail "check.txt's heading"
 [ "$(wc -l < "$check")" -eq 3 ] || fail "check.txt has not one row per host"
 for host in "${hosts[@]}"; do
   installed "$host" || fail "the package is not installed on $host"
-  expect_row "$check" "$host" "$(own_row "$host")"
+  clock[$host]=$(own_clock "$host")
+  echo "fleet: $host's leap test: ${clock[$host]}"
+  expect_row "$check" "$host" "$(own_row "$host") ${clock[$host]//|/ }"
   [ -z "$(in_container "$host" find /tmp -maxdepth 1 -name '*.leapcheck')" ] ||
     fail "the package's copy is left in $host's /tmp"
 done
@@ -150,18 +192,25 @@ done
 grep -qF "$check: 2 hosts" "$work/check.log" || fail "the play does not name the table"
 cp "$check" "$work/check.first"
 
-# Once more: nothing changes, on the hosts or in the table.
-play check-again 0 "$command"
-changes=$(awk '/^PLAY RECAP/ { recap = 1; next } recap && /changed=/ && !/changed=0 /' "$work/check-again.log")
-[ -z "$changes" ] || fail "the second check changed something: $changes"
-cmp -s "$check" "$work/check.first" || fail "the second check wrote another table"
-
 # Started, not enabled.
 play start 0 "$playbook --tags start"
 for host in "${hosts[@]}"; do
   [ "$(in_container "$host" systemctl is-active leapcheck.service)" = active ] || fail "not started on $host"
   [ "$(in_container "$host" systemctl is-enabled leapcheck.service)" = disabled ] || fail "enabled on $host"
 done
+
+# Once more, the service running: nothing changes on the hosts, and the
+# table only says that the clock is the running service's, read from its
+# line rather than from a second test that may find the HPET busy.
+play check-again 0 "$command"
+# (The table, written on this machine, has changed.)
+changes=$(grep '^changed: ' "$work/check-again.log" | grep -v -- '-> localhost\]$')
+[ -z "$changes" ] || fail "the second check changed something on the hosts: $changes"
+for host in "${hosts[@]}"; do
+  expect_cell "$check" "$host" "tick clock" "${clock[$host]%%|*} (the running service)"
+done
+sed 's/ (the running service)//' "$check" | tr -s ' ' | cmp -s - <(tr -s ' ' < "$work/check.first") ||
+  fail "the second check wrote another table"
 
 # A report on Debian 12 only, provoked by stalls (test_lib.sh).
 journal() {  # host, journalctl options: the service's lines
@@ -173,26 +222,66 @@ pid=$(container_processes bookworm leapcheck)
 stall_for_reports "$pid" 1 30 bookworm_reports
 [ "$seen" -ge 1 ] || { fail "no report on bookworm from $stalls stalls"; exit 1; }
 
+# A second run on Debian 12, so that the report is an earlier run's; Debian
+# 11 rebooted, which ends its run.
+in_container bookworm systemctl restart leapcheck.service || fail "systemctl restart on bookworm"
+in_container bullseye systemctl reboot
+for _ in $(seq 300); do kill -0 "${container_nspawn[bullseye]}" 2> /dev/null || break; sleep 0.2; done
+! kill -0 "${container_nspawn[bullseye]}" 2> /dev/null || { fail "Debian 11 did not shut down"; exit 1; }
+container_start bullseye "$build/fleet-root-bullseye" "${keep[bullseye]}"
+container_up bullseye > "$work/up-again.log" || { cat "$work/up-again.log"; fail "Debian 11 is not up again"; exit 1; }
+# Its overlay forgot the package, which a disk would keep.
+cp "$run"/leapcheck_*.deb "/proc/${container_init[bullseye]}/root/tmp/leapcheck.deb" &&
+  in_container bullseye dpkg -i /tmp/leapcheck.deb > "$work/dpkg-again.log" 2>&1 ||
+  { cat "$work/dpkg-again.log"; fail "the package again on Debian 11"; }
+inventory "${hosts[@]}" > "$run/hosts"
+
 # Collected: each host's lines with their times as its journal has them,
-# the report among them; Debian 11 has only its start. A host may report
-# again meanwhile (on a loaded machine a pass held up for more than 500 ms
-# is a report too), so the journal read after may have more at its end.
+# Debian 12's report among them; the runs' clocks; Debian 11's run ended by
+# the reboot. A host may report again meanwhile (on a loaded machine a pass
+# held up for more than 500 ms is a report too), so the journal read after
+# may have more at its end.
 play collect 0 "$playbook --tags collect"
 collected=$run/leapcheck-results/collect.txt
+sed 's/^/fleet: /' "$check" "$collected"
+seconds_of() { date -d "$1" +%s; }
 for host in "${hosts[@]}"; do
   file=$run/leapcheck-results/reports/$host.txt
   journal "$host" -o short-iso-precise | head -n "$(wc -l < "$file")" | cmp -s - "$file" ||
     { fail "reports/$host.txt is not the start of the journal's lines"; cat "$file"; }
   grep ': LEAP: ' "$file" > "$work/$host.reports"
   if [ -s "$work/$host.reports" ]; then
-    expect_row "$collected" "$host" "active $(wc -l < "$work/$host.reports") $(
-      head -n 1 "$work/$host.reports" | cut -d' ' -f1) $(tail -n 1 "$work/$host.reports" | cut -d' ' -f1)"
+    expect_cell "$collected" "$host" reports "$(wc -l < "$work/$host.reports")"
+    expect_cell "$collected" "$host" "first report" "$(head -n 1 "$work/$host.reports" | cut -d' ' -f1)"
+    expect_cell "$collected" "$host" "last report" "$(tail -n 1 "$work/$host.reports" | cut -d' ' -f1)"
   else
-    expect_row "$collected" "$host" "active none"
+    expect_cell "$collected" "$host" reports none
   fi
+  IFS='|' read -r name independent _ <<< "${clock[$host]}"
+  expect_cell "$collected" "$host" "tick clock" "$name"
+  expect_cell "$collected" "$host" independent "$independent"
+  # The run began with systemd's word on it, shortly before its first line.
+  since=$(cell "$collected" "$host" since)
+  first_line=$(head -n 1 "$file" | cut -d' ' -f1)
+  delay=$(($(seconds_of "$first_line") - $(seconds_of "$since")))
+  [ "$delay" -ge 0 ] && [ "$delay" -le 5 ] ||
+    fail "collect.txt: $host has run since '$since', its first line came at $first_line"
+  [[ $(cell "$collected" "$host" ran) =~ ^[0-9]+" "(s|min [0-9]{2} s)$ ]] ||
+    fail "collect.txt: $host ran '$(cell "$collected" "$host" ran)'"
 done
+expect_cell "$collected" bookworm service active
+expect_cell "$collected" bullseye service "inactive: a reboot ended the run"
+[ "$(grep -c 'Running Test Code' "$run/leapcheck-results/reports/bookworm.txt")" -eq 2 ] ||
+  fail "reports/bookworm.txt does not hold both runs"
 [ -s "$work/bookworm.reports" ] || fail "the report on bookworm was not collected"
 [ ! -s "$work/bullseye.reports" ] || echo "fleet: bullseye reported by itself (a loaded machine?)"
+independent_hosts=$(printf '%s\n' "${clock[@]}" | grep -c '|yes|')
+summary=$(tail -n 1 "$collected")
+if [ "$independent_hosts" -eq 0 ]; then
+  [[ $summary =~ ^"0 of 2 hosts tested against a clock independent of the counter; 2 against one that follows it only; 0 not tested; "[12]" reported a leap"$ ]]
+else
+  [[ $summary == "$independent_hosts of 2 hosts tested against a clock independent of the counter, each for at least "* ]]
+fi || fail "collect.txt's last line: $summary"
 
 play stop 0 "$playbook --tags stop"
 for host in "${hosts[@]}"; do

@@ -21,7 +21,9 @@ commit=$(git -C "$source_dir" rev-parse -q --verify HEAD 2>/dev/null) ||
   { echo "skipped: $source_dir is not a git checkout, and a release is built from a commit"; exit 77; }
 
 presets=(release)
-files_expected=3  # the tar.gz, .deb and .rpm of a Linux preset; one zip else
+# The tar.gz, .deb and .rpm of a Linux preset, and the x86-64 one's
+# playbook; one zip else.
+files_expected=4
 missing=()
 if command -v aarch64-linux-gnu-g++ > /dev/null; then
   presets+=(release-linux-arm64)
