@@ -18,7 +18,7 @@ summary_of() {  # expected line, then the record's lines
   got=$("$scripts/win32-summary" "$work/build")
   [ "$got" = "$expected" ] || fail "summary: '$got', expected '$expected'"
 }
-total=$(grep -ho 'wants "[^"]*"' "$(dirname "$0")"/*.sh | sort -u | wc -l)
+total=$(grep -hoE '(^|[[:space:]])wants "[^"]*"' "$(dirname "$0")"/*.sh | sed 's/^[[:space:]]*//' | sort -u | wc -l)
 summary_of "32-bit Windows program: tested natively, 2 of $total scenarios" \
   'native: no PCI key' 'native: leap report'
 summary_of "32-bit Windows program: tested natively, 2 of $total scenarios, Wine from the i386 root" \
