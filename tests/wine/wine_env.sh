@@ -4,7 +4,9 @@
 #
 # Wine's own tools and 64-bit programs run on the 64-bit loader, so nothing
 # 64-bit needs a kernel that runs 32-bit programs. A 32-bit program runs on
-# the 32-bit loader: natively, under QEMU (win32_path.sh), or not at all.
+# the 32-bit loader: natively, under QEMU (win32_path.sh), or not at all;
+# the host's, or where the host has none, the i386 root's
+# (in_wine32_root.sh), with every Wine program of the prefix in its view.
 
 if ! command -v wineserver >/dev/null 2>&1 || [ ! -x /usr/lib/wine/wine64 ]; then
   echo "ERROR: Wine is not installed, so the Windows program cannot be tested." >&2
@@ -23,8 +25,12 @@ wine_dir=$(dirname "${BASH_SOURCE[0]}")
 # What ran, for the line that ends scripts/test.
 scenario_log=$(dirname "$WINEPREFIX")/wine-scenarios.txt
 
+# The prefix of every Wine command: empty for the host's Wine; choose_path
+# sets it for the root's.
+wine_view=()
 wine64_loader=(env WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64)
-wine64() { "${wine64_loader[@]}" "$@"; }
+wine64() { "${wine_view[@]}" "${wine64_loader[@]}" "$@"; }
+wineserver() { "${wine_view[@]}" env wineserver "$@"; }
 
 # The machine field of a PE file's header: 014c (x86) or 8664 (x64).
 pe_machine() {
@@ -37,9 +43,9 @@ pe_machine() {
 # "${loader[@]}" PROGRAM & leaves the loader's own process id in $!.
 choose_loader() {  # program
   if [ "$(pe_machine "$1")" = 8664 ]; then
-    loader=("${wine64_loader[@]}")
+    loader=("${wine_view[@]}" "${wine64_loader[@]}")
   else
-    loader=(/usr/lib/wine/wine)
+    loader=("${wine_view[@]}" /usr/lib/wine/wine)
   fi
 }
 
@@ -48,13 +54,20 @@ run_windows_program() {  # program, arguments...
   "${loader[@]}" "$@"
 }
 
-# Sets `path` for the program: native, emulated or "skip: <why>". 64-bit
-# programs always run natively.
+# Sets `path` for the program: native, emulated or "skip: <why>", and
+# `wine` to " root" where the root's Wine runs it (else empty). 64-bit
+# programs always run natively on the host's Wine.
 choose_path() {  # program
+  wine=""
   if [ "$(pe_machine "$1")" = 8664 ]; then
     path=native
   else
     path=$(bash "$wine_dir/win32_path.sh") || exit 1
+  fi
+  if [ "${path% root}" != "$path" ]; then
+    path=${path% root}
+    wine=" root"
+    wine_view=(bash "$wine_dir/in_wine32_root.sh")
   fi
 }
 
@@ -82,7 +95,7 @@ wants() {  # label
   if [ "$path" = emulated ] && ! grep -qxF "$1" <<<"$emulated_scenarios"; then
     return 1
   fi
-  echo "$path: $1" >> "$scenario_log"
+  echo "$path$wine: $1" >> "$scenario_log"
 }
 
 PciKey='HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\PCI'

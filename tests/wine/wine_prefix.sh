@@ -29,4 +29,4 @@ wineserver -w
 # program (cleanup ends it at once).
 wineserver -p1800 </dev/null >>"$log" 2>&1
 wine64 reg query "$PciKey" </dev/null >>"$log" 2>&1
-echo "Wine prefix ready: $WINEPREFIX ($(wine64 --version); path: $path)"
+echo "Wine prefix ready: $WINEPREFIX ($(wine64 --version); path: $path$wine)"
