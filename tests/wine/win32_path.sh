@@ -6,7 +6,7 @@
 # the root's Wine (root) on a host that has its own.
 #   native    the kernel runs 32-bit x86 programs: every scenario
 #   emulated  they run under QEMU's user-mode emulator, about a minute per
-#             start: a chosen subset of the scenarios
+#             start: every scenario all the same
 #   skip      they cannot run at all, or no 32-bit Wine is installed: the
 #             32-bit Wine tests are skipped
 set -u

@@ -19,16 +19,20 @@ summary_of() {  # expected line, then the record's lines
   [ "$got" = "$expected" ] || fail "summary: '$got', expected '$expected'"
 }
 total=$(grep -hoE '(^|[[:space:]])wants "[^"]*"' "$(dirname "$0")"/*.sh | sed 's/^[[:space:]]*//' | sort -u | wc -l)
-summary_of "32-bit Windows program: tested natively, 2 of $total scenarios" \
+summary_of "32-bit Windows program: tested natively, 2 of $total scenarios: no PCI key; leap report" \
   'native: no PCI key' 'native: leap report'
-summary_of "32-bit Windows program: tested natively, 2 of $total scenarios, Wine from the i386 root" \
+summary_of "32-bit Windows program: tested natively, 2 of $total scenarios, Wine from the i386 root: no PCI key; leap report" \
   'native root: no PCI key' 'native root: leap report'
 summary_of "32-bit Windows program: tested emulated (QEMU), 2 of $total scenarios, Wine from the i386 root: leap report; unit tests" \
   'emulated root: leap report' 'emulated root: unit tests'
+mapfile -t every < <(grep -hoE '(^|[[:space:]])wants "[^"]*"' "$(dirname "$0")"/*.sh |
+  sed -E 's/^[[:space:]]*wants "(.*)"/emulated root: \1/' | sort -u)
+summary_of "32-bit Windows program: tested emulated (QEMU), $total of $total scenarios, Wine from the i386 root" \
+  "${every[@]}"
 summary_of "32-bit Windows program: skipped (no 32-bit Wine in the i386 root /x)" \
   'skip: no 32-bit Wine in the i386 root /x'
 LEAPCHECK_WIN32_WINE=root summary_of \
-  "32-bit Windows program: tested natively, 1 of $total scenarios, Wine from the i386 root (Wine forced by LEAPCHECK_WIN32_WINE=root)" \
+  "32-bit Windows program: tested natively, 1 of $total scenarios, Wine from the i386 root: leap report (Wine forced by LEAPCHECK_WIN32_WINE=root)" \
   'native root: leap report'
 
 # The root: a record that fits means no download at all.
