@@ -124,6 +124,21 @@ bool FindPmTimer(const char* fadtPath, const char* ioportsPath,
   return ParseIoportsPmTimer(ioports, timer, refusal);
 }
 
+#if LEAPCHECK_PORT_IO
+bool AllowPorts(std::uint16_t port, bool allow) {
+  return ioperm(port, 4, allow ? 1 : 0) == 0;
+}
+
+std::uint32_t ReadPort(std::uint16_t port) { return inl(port); }
+#else
+bool AllowPorts(std::uint16_t /*port*/, bool /*allow*/) {
+  errno = ENOSYS;
+  return false;
+}
+
+std::uint32_t ReadPort(std::uint16_t /*port*/) { return 0; }
+#endif
+
 }  // namespace
 
 bool ParseFadtPmTimer(const unsigned char* table, std::size_t size,
@@ -197,7 +212,10 @@ bool ParseIoportsPmTimer(const char* text, PmTimerPort& timer,
 
 bool OpenPmTimer(const char* fadtPath, const char* ioportsPath,
                  PmTimerPort& timer, TimerRefusal& refusal) {
-#if LEAPCHECK_PORT_IO
+  if (!LEAPCHECK_PORT_IO) {
+    refusal = TimerRefusal::NotThisProcessor;
+    return false;
+  }
   if (!FindPmTimer(fadtPath, ioportsPath, timer, refusal)) {
     return false;
   }
@@ -205,48 +223,29 @@ bool OpenPmTimer(const char* fadtPath, const char* ioportsPath,
     refusal = TimerRefusal::NeedsRoot;
     return false;
   }
-  if (ioperm(timer.port, 4, 1) != 0) {
+  if (!AllowPorts(timer.port, true)) {
     refusal = RefusalOfError(errno);
     return false;
   }
   return true;
-#else
-  static_cast<void>(fadtPath);
-  static_cast<void>(ioportsPath);
-  static_cast<void>(timer);
-  refusal = TimerRefusal::NotThisProcessor;
-  return false;
-#endif
 }
 
-void ClosePmTimer(const PmTimerPort& timer) {
-#if LEAPCHECK_PORT_IO
-  ioperm(timer.port, 4, 0);
-#else
-  static_cast<void>(timer);
-#endif
-}
+void ClosePmTimer(const PmTimerPort& timer) { AllowPorts(timer.port, false); }
 
 std::uint32_t PmTimerMask(const PmTimerPort& timer) {
   return static_cast<std::uint32_t>((std::uint64_t{1} << timer.bits) - 1U);
 }
 
 std::uint32_t ReadPmTimer(std::uint16_t port, std::uint32_t mask) {
-#if LEAPCHECK_PORT_IO
   std::uint32_t first = 0;
   std::uint32_t second = 0;
   std::uint32_t third = 0;
   do {
-    first = inl(port) & mask;
-    second = inl(port) & mask;
-    third = inl(port) & mask;
+    first = ReadPort(port) & mask;
+    second = ReadPort(port) & mask;
+    third = ReadPort(port) & mask;
   } while ((first > second && first < third) ||
            (second > third && second < first) ||
            (third > first && third < second));
   return second;
-#else
-  static_cast<void>(port);
-  static_cast<void>(mask);
-  return 0;
-#endif
 }

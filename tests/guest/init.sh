@@ -133,9 +133,9 @@ if ! told hpet; then
   mark user quiet
   end_run user
   # A stop lands within the PM timer's pass rarely under TCG (its reads
-  # take most of the pass, and an interrupt comes where a translated block
-  # begins), so the host asks a report of either machine without an HPET.
-  stall_run root 1 30
+  # take most of the pass, and an interrupt is taken where a translated
+  # block begins): a few stops, and any report they give must be whole.
+  stall_run root 1 10
   holds root
   end_run root
   /leapcheck_pass_timing 20000 > "$out/pass_timing.txt" 2>&1
