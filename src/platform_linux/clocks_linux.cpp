@@ -240,11 +240,15 @@ bool MeasureAndChooseClocks(const ClockPaths& paths, std::int64_t& frequency,
   TimerCandidates timers = OpenTimers(paths, choice);
   ClockPair start{};
   ClockPair end{};
-  if (!MeasureClocks(timers, start, end)) {
-    end = start;  // then no timer counted its rate
+  const bool timed = MeasureClocks(timers, start, end);
+  if (!timed) {
+    start = end = ClockPair{};  // no timer counted its rate: all let go
   }
   ChooseTick(timers, start, end, tick, choice);
   choice.source = tick.source;
+  if (!timed) {
+    return false;  // no rate to divide by
+  }
   const std::int64_t measured = CounterRate(start, end);
   frequency = ChooseCounterFrequency(StatedCounterFrequency(), measured);
   return measured > 0;
