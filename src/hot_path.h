@@ -6,12 +6,18 @@
 // timing programs run the very same machine code. The report is its rare
 // exit, kept out of the loop's way. GCC has noipa; clang has neither it nor
 // noclone, and without whole-program optimisation (which the build asks
-// only of GCC) it sees no caller's arguments.
-#if __has_attribute(noipa)
+// only of GCC) it sees no caller's arguments. The one header of the shared
+// code that tests the compiler: these attributes have no standard spelling.
+#if defined(_MSC_VER)
+#define LEAPCHECK_HOT_PATH __declspec(noinline)
+#define LEAPCHECK_COLD_PATH __declspec(noinline)
+#elif __has_attribute(noipa)
 #define LEAPCHECK_HOT_PATH __attribute__((hot, noipa))
+#define LEAPCHECK_COLD_PATH __attribute__((cold, noinline))
 #elif __has_attribute(noclone)
 #define LEAPCHECK_HOT_PATH __attribute__((hot, noinline, noclone))
+#define LEAPCHECK_COLD_PATH __attribute__((cold, noinline))
 #else
 #define LEAPCHECK_HOT_PATH __attribute__((hot, noinline))
-#endif
 #define LEAPCHECK_COLD_PATH __attribute__((cold, noinline))
+#endif
