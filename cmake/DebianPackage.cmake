@@ -1,10 +1,12 @@
 # The Debian package (scripts/pack BUILD OUT deb): the program, the systemd
-# unit, README, a gzipped manual page, the licence as a machine-readable copyright file, a
-# changelog and lintian's override for the static program, as Debian's
-# policy wants them. These files go only into the package; `cmake --install`
-# and the tar.gz keep the plain manual page and LICENSE. The package's
-# control file is written by dpkg-gencontrol from debian/control below, and
-# the package built by dpkg-deb.
+# unit, README, a gzipped manual page, the licence as a machine-readable
+# copyright file, a changelog and lintian's override for the static program,
+# as Debian's policy wants them. These files go only into the package;
+# `cmake --install` and the tar.gz keep the plain manual page and LICENSE.
+# The source files are in packaging/debian/; here they get the version, the
+# date, the description and the licence's terms. The package's control file
+# is written by dpkg-gencontrol from debian/control, and the package built by
+# dpkg-deb.
 
 set(debian_dir "${PROJECT_BINARY_DIR}/debian")
 # Dates come from SOURCE_DATE_EPOCH where it is set (scripts/release: the
@@ -18,44 +20,14 @@ string(REGEX MATCH "Copyright \\(c\\) ([^\n]*)" copyright_line "${licence}")
 set(copyright_holders "${CMAKE_MATCH_1}")
 string(REGEX REPLACE "\n\n" "\n.\n" licence_terms "${licence_terms}")
 string(REGEX REPLACE "\n([^\n])" "\n \\1" licence_terms "${licence_terms}")
-file(WRITE "${debian_dir}/copyright"
-"Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
-Upstream-Name: leapcheck
-
-Files: *
-Copyright: ${copyright_holders}
-License: Expat
- ${licence_terms}")
-file(WRITE "${debian_dir}/changelog"
-"leapcheck (${PROJECT_VERSION}) unstable; urgency=medium
-
-  * Release ${PROJECT_VERSION}.
-
- -- ${LEAPCHECK_MAINTAINER}  ${release_date}
-")
+string(STRIP "${licence_terms}" licence_terms)
 # The package description: the summary, then the text as Debian's control
 # format wants it (lines begun with a blank, an empty line as " .").
 string(REGEX REPLACE "\n\n" "\n.\n" debian_description "${LEAPCHECK_DESCRIPTION}")
 string(REGEX REPLACE "\n" "\n " debian_description "${debian_description}")
-file(WRITE "${debian_dir}/control"
-"Source: leapcheck
-Section: utils
-Priority: optional
-Maintainer: ${LEAPCHECK_MAINTAINER}
-
-Package: leapcheck
-Architecture: any
-Description: ${LEAPCHECK_SUMMARY}
- ${debian_description}
-")
-# Lintian takes a static-pie program for a shared library that names no
-# library it needs (it has no interpreter and no NEEDED entry).
-file(WRITE "${debian_dir}/lintian-overrides"
-"# Linked statically (static-pie) on purpose: the program then needs nothing
-# from the C library of the release it is installed on, so one package
-# installs and runs on every Debian and Ubuntu release still in use.
-leapcheck: shared-library-lacks-prerequisites [usr/bin/leapcheck]
-")
+foreach(file control changelog copyright)
+  configure_file(packaging/debian/${file}.in "${debian_dir}/${file}" @ONLY)
+endforeach()
 set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY
   CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/LICENSE")
 
@@ -74,7 +46,7 @@ install(FILES "${debian_dir}/leapcheck.1.gz"
   DESTINATION "${CMAKE_INSTALL_MANDIR}/man1" COMPONENT manual_gz EXCLUDE_FROM_ALL)
 install(FILES "${debian_dir}/copyright" "${debian_dir}/changelog.gz"
   DESTINATION "${CMAKE_INSTALL_DOCDIR}" COMPONENT debian EXCLUDE_FROM_ALL)
-install(FILES "${debian_dir}/lintian-overrides"
+install(FILES packaging/debian/lintian-overrides
   DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides" RENAME leapcheck
   COMPONENT debian EXCLUDE_FROM_ALL)
 
