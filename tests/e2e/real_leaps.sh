@@ -6,7 +6,7 @@
 set -u
 set -m
 program=$1
-source "$(dirname "$0")/test_lib.sh"
+source "$(dirname "$0")/../test_lib.sh"
 pid=
 trap '[ -n "$pid" ] && { disown "$pid"; kill -9 "$pid"; } 2>/dev/null; rm -rf "$work"' EXIT
 

@@ -9,7 +9,7 @@ program=$1
 # Words that run a cross-built program here (an emulator), if any.
 read -ra launcher <<< "${LEAPCHECK_LAUNCHER-}"
 devices=/sys/bus/pci/devices
-source "$(dirname "$0")/test_lib.sh"
+source "$(dirname "$0")/../test_lib.sh"
 started=()
 # With job control every background job is a process group of its own: end
 # whatever of them is left, and nothing else.

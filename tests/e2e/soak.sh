@@ -6,7 +6,7 @@
 set -u
 program=$1
 seconds=${2:-60}
-source "$(dirname "$0")/test_lib.sh"
+source "$(dirname "$0")/../test_lib.sh"
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; wait "$p" 2>/dev/null; done

@@ -9,7 +9,7 @@
 set -u
 set -m
 program=$(readlink -f "$1")  # the line runs in the scratch folder
-source "$(dirname "$0")/test_lib.sh"
+source "$(dirname "$0")/../test_lib.sh"
 command -v ts > /dev/null || { echo "SKIP: ts (moreutils) is not installed"; exit 77; }
 pid=
 trap '[ -n "$pid" ] && kill -9 "$pid" 2>/dev/null; rm -rf "$work"' EXIT

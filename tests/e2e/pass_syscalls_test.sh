@@ -8,7 +8,7 @@
 # Usage: pass_syscalls_test.sh PROGRAM
 set -u
 program=$1
-source "$(dirname "$0")/test_lib.sh"
+source "$(dirname "$0")/../test_lib.sh"
 
 command -v strace > /dev/null || { echo "skipped: no strace ('scripts/install-deps' installs it)"; exit 77; }
 if ! strace -o /dev/null true 2> "$work/probe"; then

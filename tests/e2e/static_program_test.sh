@@ -11,7 +11,7 @@ set -u
 program=$1
 oldest_kernel=$2
 emulator=${3:-}
-source "$(dirname "$0")/test_lib.sh"
+source "$(dirname "$0")/../test_lib.sh"
 
 readelf -lW "$program" > "$work/segments" || { fail "readelf -l $program"; exit 1; }
 readelf -dW "$program" > "$work/dynamic" 2>&1
