@@ -10,7 +10,7 @@ build=$2
 program=$3
 version=$4
 which=$5
-source "$(dirname "$0")/../test_lib.sh"
+source "$(dirname "$0")/../lib/lib.sh"
 source "$(dirname "$0")/package_lib.sh"
 
 # Lists the archive's files, one a line, sorted.
@@ -28,8 +28,7 @@ check_linux() {
   [ "$archive" = "$work/linux/$name.tar.gz" ] ||
     { fail "Linux archive is '$archive', not $name.tar.gz"; return; }
 
-  printf "$name/%s\n" bin/leapcheck share/doc/leapcheck/LICENSE \
-    share/doc/leapcheck/README.md share/man/man1/leapcheck.1 > "$work/expected"
+  installed_files | sed "s|^|$name/|" > "$work/expected"
   list_files "$archive" > "$work/files"
   cmp -s "$work/expected" "$work/files" ||
     { fail "Linux archive contents"; diff "$work/expected" "$work/files"; return; }
@@ -37,12 +36,8 @@ check_linux() {
   tar -xzf "$archive" -C "$work/linux"
   local root=$work/linux/$name
   no_symbols_or_paths objdump "$root/bin/leapcheck" "$build" Linux
-  "$root/bin/leapcheck" > "$work/archived.out" || fail "archived program's exit status"
-  "$program" > "$work/built.out"
-  cmp -s "$work/built.out" "$work/archived.out" || fail "archived program's output"
-  LC_ALL=C.UTF-8 man --warnings -l "$root/share/man/man1/leapcheck.1" \
-    > /dev/null 2> "$work/warnings"
-  [ ! -s "$work/warnings" ] || { fail "archived manual page warnings"; cat "$work/warnings"; }
+  same_output "archived program" "$program" -- "$root/bin/leapcheck"
+  check_manual_page "archived page" -l "$root/share/man/man1/leapcheck.1"
   cmp -s "$source_dir/README.md" "$root/share/doc/leapcheck/README.md" || fail "archived README"
   cmp -s "$source_dir/LICENSE" "$root/share/doc/leapcheck/LICENSE" || fail "archived LICENSE"
 }
@@ -96,7 +91,7 @@ check_windows() {  # platform (win32, win64), machine the exe must be built for,
   sed 's/\r$//' "$root/leapcheck.txt" | cmp -s - "$source_dir/doc/leapcheck.txt" ||
     fail "$preset leapcheck.txt differs from doc/leapcheck.txt"
 
-  if ! python3 "$source_dir/tests/dist/pe_resources.py" "$root/leapcheck.exe" \
+  if ! python3 "$lib_dir/pe_image.py" "$root/leapcheck.exe" \
       > "$dir/resources" 2>&1; then
     cat "$dir/resources"
     fail "$preset: resources unreadable"

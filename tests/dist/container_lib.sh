@@ -1,4 +1,4 @@
-# Sourced after test_lib.sh by tests that boot Debian systems under
+# Sourced after tests/lib/lib.sh by tests that boot Debian systems under
 # systemd-nspawn: each container runs its root read-only with a throw-away
 # overlay (--volatile=overlay), has no network, and is powered off when the
 # script ends (containers_stop, from the script's EXIT trap).

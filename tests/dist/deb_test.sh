@@ -10,17 +10,12 @@ set -u
 build=$1
 program=$2
 version=$3
-source "$(dirname "$0")/../test_lib.sh"
+source "$(dirname "$0")/../lib/lib.sh"
 source "$(dirname "$0")/package_lib.sh"
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "skipped: installing a package needs root"
-  exit 77
-fi
-if dpkg-query -W -f '${Status}' leapcheck 2>/dev/null | grep -q installed; then
-  echo "skipped: a leapcheck package is installed already, and this test would remove it"
-  exit 77
-fi
+[ "$(id -u)" -eq 0 ] || skip "installing a package needs root"
+dpkg-query -W -f '${Status}' leapcheck 2>/dev/null | grep -q installed &&
+  skip "a leapcheck package is installed already, and this test would remove it"
 
 arch=$(dpkg --print-architecture)
 deb=$work/leapcheck_${version}_$arch.deb
@@ -41,15 +36,9 @@ fi
 while read -r file; do [ -e "$file" ] || fail "not installed: $file"; done < "$work/files"
 
 [ "$(command -v leapcheck)" = /usr/bin/leapcheck ] || fail "leapcheck is not /usr/bin/leapcheck on PATH"
-/usr/bin/leapcheck > "$work/installed.out"
-status=$?
-"$program" > "$work/built.out"
-[ "$status" -eq 0 ] || fail "installed program: exit status $status"
-cmp -s "$work/built.out" "$work/installed.out" ||
-  { fail "installed program's output"; diff "$work/built.out" "$work/installed.out"; }
+same_output "installed program" "$program" -- /usr/bin/leapcheck
 
-MANWIDTH=80 LC_ALL=C man --warnings leapcheck > "$work/page" 2> "$work/man.err"
-[ ! -s "$work/man.err" ] || { fail "man leapcheck warnings"; cat "$work/man.err"; }
+check_manual_page "man leapcheck" leapcheck
 grep -q '^LEAPCHECK(1)' "$work/page" || fail "man leapcheck does not show the page"
 grep -q "leapcheck $version" "$work/page" || fail "the page does not carry version $version"
 

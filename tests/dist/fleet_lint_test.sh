@@ -7,7 +7,7 @@
 #   fleet_lint_test.sh SOURCE_DIR
 set -u
 src=$1
-source "$(dirname "$0")/../test_lib.sh"
+source "$(dirname "$0")/../lib/lib.sh"
 for tool in ansible-lint ansible-playbook; do
   command -v "$tool" > /dev/null ||
     { fail "no $tool ('scripts/install-deps' installs ansible and ansible-lint)"; exit 1; }

@@ -17,10 +17,9 @@
 set -u
 build=$(readlink -f "$1")
 src=$(readlink -f "$2")
-source "$(dirname "$0")/../test_lib.sh"
+source "$(dirname "$0")/../lib/lib.sh"
 source "$(dirname "$0")/package_lib.sh"
 source "$(dirname "$0")/container_lib.sh"
-skip() { echo "SKIP: $*"; exit 77; }
 
 reason=$(containers_unavailable)
 [ -z "$reason" ] || skip "$reason"
@@ -28,7 +27,7 @@ if ! ansible-doc -t connection community.docker.nsenter > /dev/null 2>&1; then
   fail "no Ansible with the community.docker.nsenter connection ('scripts/install-deps' installs ansible)"
   exit 1
 fi
-trap 'containers_stop; rm -rf "$work"' EXIT
+on_exit containers_stop
 
 # The hosts' systems, with what Ansible's modules need there (python3, and
 # python3-apt for apt) and sudo for become; made once, side by side, and
@@ -73,14 +72,8 @@ echo "fleet: the hosts up after $SECONDS s"
 # Debian 12 gets a recorded older board in place of this machine's
 # devices, so that its row has broken devices.
 pci=/proc/${container_init[bookworm]}/root/run/pci-devices
-grep -v '^#' "$src/tests/data/pci-older-board.txt" |
-  while read -r slot vendor device subsystem_vendor subsystem_device revision; do
-    mkdir -p "$pci/$slot"
-    for field in vendor device subsystem_vendor subsystem_device revision; do
-      echo "${!field}" > "$pci/$slot/$field"
-    done
-  done
-in_container bookworm mount --bind /run/pci-devices /sys/bus/pci/devices ||
+recorded_board "$src/tests/data/pci-older-board.txt" "$pci" &&
+  in_container bookworm mount --bind /run/pci-devices /sys/bus/pci/devices ||
   { fail "no recorded board in Debian 12"; exit 1; }
 
 inventory() {  # host names: their inventory lines
@@ -212,7 +205,7 @@ done
 sed 's/ (the running service)//' "$check" | tr -s ' ' | cmp -s - <(tr -s ' ' < "$work/check.first") ||
   fail "the second check wrote another table"
 
-# A report on Debian 12 only, provoked by stalls (test_lib.sh).
+# A report on Debian 12 only, provoked by stalls (tests/lib/leap_output.sh).
 journal() {  # host, journalctl options: the service's lines
   in_container "$1" journalctl --no-pager --quiet -u leapcheck.service -t leapcheck "${@:2}"
 }

@@ -8,7 +8,7 @@ build=$1
 program=$2
 fake_program=$3
 version=$4
-source "$(dirname "$0")/../test_lib.sh"
+source "$(dirname "$0")/../lib/lib.sh"
 
 prefix=$work/prefix
 if ! cmake --install "$build" --prefix "$prefix" > "$work/install.log" 2>&1; then
@@ -17,31 +17,15 @@ if ! cmake --install "$build" --prefix "$prefix" > "$work/install.log" 2>&1; the
   exit 1
 fi
 
-(cd "$prefix" && find . -type f | sed 's|^\./||' | LC_ALL=C sort) > "$work/files"
-printf '%s\n' bin/leapcheck share/doc/leapcheck/LICENSE \
-  share/doc/leapcheck/README.md share/man/man1/leapcheck.1 > "$work/expected"
-cmp -s "$work/expected" "$work/files" ||
-  { fail "installed files"; diff "$work/expected" "$work/files"; }
+check_files "installed files" "$prefix" installed_files
 
 # The installed program behaves as the one in the build tree, and the
 # version stays out of its output.
-"$prefix/bin/leapcheck" > "$work/installed.out"
-status=$?
-"$program" > "$work/built.out"
-[ "$status" -eq 0 ] || fail "installed program: exit status $status"
-cmp -s "$work/built.out" "$work/installed.out" ||
-  { fail "installed program's output"; diff "$work/built.out" "$work/installed.out"; }
+same_output "installed program" "$program" -- "$prefix/bin/leapcheck"
 ! grep -qF "$version" "$work/installed.out" || fail "the version is in the output"
 
-# The manual page as man shows it, with groff's warnings on, for an ASCII
-# and a UTF-8 terminal.
 page=$prefix/share/man/man1/leapcheck.1
-for locale in C C.UTF-8; do
-  LC_ALL=$locale man --warnings -l "$page" > /dev/null 2> "$work/warnings"
-  status=$?
-  [ "$status" -eq 0 ] || fail "man exit status $status ($locale)"
-  [ ! -s "$work/warnings" ] || { fail "man warnings ($locale)"; cat "$work/warnings"; }
-done
+check_manual_page "installed page" -l "$page"
 grep -qx "\.TH LEAPCHECK 1 [0-9-]* \"leapcheck $version\" .*" "$page" ||
   fail "manual page header without version $version"
 

@@ -4,7 +4,7 @@
 # and the registry key of the page stand on one line.
 #   manual_words_test.sh SOURCE_DIR
 set -u
-source "$(dirname "$0")/../test_lib.sh"
+source "$(dirname "$0")/../lib/lib.sh"
 page=$1/doc/leapcheck.1.in
 text=$1/doc/leapcheck.txt
 

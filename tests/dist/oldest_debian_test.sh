@@ -11,15 +11,11 @@ build=$1
 program=$2
 version=$3
 release=bullseye
-source "$(dirname "$0")/../test_lib.sh"
+source "$(dirname "$0")/../lib/lib.sh"
 source "$(dirname "$0")/package_lib.sh"
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "skipped: debootstrap and dpkg in a root of their own need root"
-  exit 77
-fi
-reason=$(debian_root "$release" "$build/$release-root") ||
-  { echo "$reason"; echo "skipped: no $release root"; exit 77; }
+[ "$(id -u)" -eq 0 ] || skip "debootstrap and dpkg in a root of their own need root"
+reason=$(debian_root "$release" "$build/$release-root") || skip "no $release root: $reason"
 root=$work/$release
 cp -a "$build/$release-root" "$root"
 
@@ -29,10 +25,7 @@ if ! run_in_root "$root" dpkg -i "/tmp/$(basename "$deb")" > "$work/dpkg.log" 2>
   fail "dpkg -i on Debian $(cat "$root/etc/debian_version")"
   exit 1
 fi
-"$program" > "$work/built.out"
-run_in_root "$root" leapcheck > "$work/installed.out" 2>&1 || fail "leapcheck's exit status on $release"
-cmp -s "$work/built.out" "$work/installed.out" ||
-  { fail "the program prints otherwise on $release"; diff "$work/built.out" "$work/installed.out"; }
+same_output "leapcheck on $release" "$program" -- run_in_root "$root" leapcheck
 if [ "$failures" -eq 0 ]; then
   echo "oldest_debian: leapcheck $version installed and ran on Debian" \
     "$(cat "$root/etc/debian_version") ($(run_in_root "$root" ldd --version | head -n 1))"

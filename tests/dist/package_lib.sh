@@ -1,4 +1,4 @@
-# Sourced by the tests of what a user installs, after test_lib.sh: packing a
+# Sourced by the tests of what a user installs, after tests/lib/lib.sh: packing a
 # build tree as a release is packed, rpmlint's verdict, and a Debian root.
 
 package_lib_dir=$(dirname "${BASH_SOURCE[0]}")

@@ -9,12 +9,11 @@
 # Usage: quickstart_test.sh SOURCE_DIR
 set -u
 src=$1
-source "$(dirname "$0")/../test_lib.sh"
+source "$(dirname "$0")/../lib/lib.sh"
 
 if ! command -v git >/dev/null || ! head=$(git -C "$src" rev-parse --verify -q HEAD 2>/dev/null) ||
    [ "$(git -C "$src" rev-parse --show-toplevel 2>/dev/null)" != "$(cd "$src" && pwd -P)" ]; then
-  echo "skipped: $src is no git checkout (a source archive?), so there is nothing to clone"
-  exit 77
+  skip "$src is no git checkout (a source archive?), so there is nothing to clone"
 fi
 
 # The fenced block under the "## Quick start" heading, without blank lines.
@@ -24,9 +23,9 @@ commands=$(awk '
   in_section && fenced && NF' "$src/README.md")
 mapfile -t lines <<< "$commands"
 if [ -z "$commands" ] || [ "${#lines[@]}" -ne 2 ]; then
-  echo "FAIL: README.md: the fenced block under \"## Quick start\" must hold exactly two commands; it holds:"
+  fail "README.md: the fenced block under \"## Quick start\" must hold exactly two commands; it holds:"
   printf '%s\n' "$commands"
-  exit 1
+  exit "$failures"
 fi
 for line in "${lines[@]}"; do
   case " $line " in *[\ \;\&\|]sudo\ *) fail "asks for sudo, which a minimal machine has not: $line" ;; esac
@@ -37,8 +36,7 @@ ci_steps=$(grep -Fx -f <(printf '%s\n' "$steps") "$src/.ci/run")
 [ "$ci_steps" = "$steps" ] || fail ".ci/run does not run the second command, ${lines[1]}"
 
 if [ "$(id -u)" -ne 0 ] && ! sudo -n true 2>/dev/null; then
-  echo "skipped: installing packages needs root or a sudo that asks no password"
-  exit 77
+  skip "installing packages needs root or a sudo that asks no password"
 fi
 
 clone=$work/leapcheck
@@ -61,4 +59,4 @@ if [ "$failures" -ne 0 ]; then
   echo "--- output of the first command:"
   cat "$work/out"
 fi
-exit $((failures != 0))
+exit "$failures"

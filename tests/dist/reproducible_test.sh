@@ -14,11 +14,11 @@
 # Usage: reproducible_test.sh SOURCE_DIR
 set -u
 source_dir=$1
-source "$(dirname "$0")/../test_lib.sh"
+source "$(dirname "$0")/../lib/lib.sh"
 source "$(dirname "$0")/package_lib.sh"
 
 commit=$(git -C "$source_dir" rev-parse -q --verify HEAD 2>/dev/null) ||
-  { echo "skipped: $source_dir is not a git checkout, and a release is built from a commit"; exit 77; }
+  skip "$source_dir is not a git checkout, and a release is built from a commit"
 
 presets=(release)
 # The tar.gz, .deb and .rpm of a Linux preset, and the x86-64 one's
@@ -45,7 +45,7 @@ first=$work/first/leapcheck
 second_root=$work/second
 other_fs=$(mktemp -d -p /dev/shm 2>/dev/null) &&
   [ "$(stat -f -c %T "$other_fs")" != "$(stat -f -c %T "$work")" ] && second_root=$other_fs
-trap 'rm -rf "$work" ${other_fs:+"$other_fs"}' EXIT
+on_exit 'rm -rf ${other_fs:+"$other_fs"}'
 second=$second_root/a/longer/path/to/lc
 for clone in "$first" "$second"; do
   git -c advice.detachedHead=false clone -q "$work/head.bundle" "$clone" ||
@@ -117,8 +117,6 @@ done
 if [ "$failures" -ne 0 ]; then exit "$failures"; fi
 echo "reproducible: $(tr '\n' ' ' <<<"$files")identical from $commit," \
   "built in $(stat -f -c %T "$first") and $(stat -f -c %T "$second"), the second as $runner"
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "skipped: not checked for ${missing[*]}: the cross compiler is missing ('scripts/install-deps' installs it)"
-  exit 77
-fi
+[ ${#missing[@]} -eq 0 ] ||
+  skip "not checked for ${missing[*]}: the cross compiler is missing ('scripts/install-deps' installs it)"
 exit 0

@@ -13,7 +13,7 @@ set -u
 build=$1
 program=$2
 version=$3
-source "$(dirname "$0")/../test_lib.sh"
+source "$(dirname "$0")/../lib/lib.sh"
 source "$(dirname "$0")/package_lib.sh"
 
 arch=$(uname -m)
@@ -29,15 +29,10 @@ query '%{CHANGELOGTEXT}' | grep -qxF -- "- Release $version." || fail "no change
 rpm -qp --requires "$rpm_file" 2>/dev/null | grep -vxE 'rpmlib\(.*|/bin/sh' > "$work/requires"
 [ ! -s "$work/requires" ] || { fail "the package requires more than rpm and a shell:"; cat "$work/requires"; }
 rpm -qpl "$rpm_file" 2>/dev/null > "$work/files"
-printf '%s\n' /usr/bin/leapcheck /usr/lib/systemd/system/leapcheck.service \
-  /usr/share/doc/leapcheck /usr/share/doc/leapcheck/LICENSE \
-  /usr/share/doc/leapcheck/README.md /usr/share/man/man1/leapcheck.1.gz > "$work/expected"
+package_files > "$work/expected"
 cmp -s "$work/expected" "$work/files" || { fail "package contents"; diff "$work/expected" "$work/files"; }
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "skipped: installing into an empty root needs root (rpm --root chroots)"
-  exit 77
-fi
+[ "$(id -u)" -eq 0 ] || skip "installing into an empty root needs root (rpm --root chroots)"
 root=$work/root
 mkdir -p "$root"
 # The empty root has no shell for the scriptlets.
@@ -47,10 +42,7 @@ if ! rpm --root "$root" --initdb ||
   fail "rpm --root -i into an empty root"
   exit 1
 fi
-"$program" > "$work/built.out"
-run_in_root "$root" /usr/bin/leapcheck > "$work/installed.out" 2>&1 || fail "installed program: exit status"
-cmp -s "$work/built.out" "$work/installed.out" ||
-  { fail "installed program's output"; diff "$work/built.out" "$work/installed.out"; }
+same_output "installed program" "$program" -- run_in_root "$root" /usr/bin/leapcheck
 rpm --root "$root" -e --noscripts leapcheck > "$work/erase.log" 2>&1 || { cat "$work/erase.log"; fail "rpm -e"; }
 while read -r file; do [ ! -e "$root$file" ] || fail "left behind: $file"; done < "$work/files"
 
@@ -61,7 +53,7 @@ while read -r file; do [ ! -e "$root$file" ] || fail "left behind: $file"; done 
 # shellcheck disable=SC1091
 suite=$(. /etc/os-release 2> /dev/null && echo "${VERSION_CODENAME:-}")
 reason=$(debian_root "${suite:-bookworm}" "$build/service-root" --include=systemd,systemd-sysv,dbus) ||
-  { echo "$reason"; echo "skipped: the scriptlets, for want of a root with systemd"; exit 77; }
+  skip "the scriptlets, for want of a root with systemd: $reason"
 root=$work/debian
 cp -a "$build/service-root" "$root"
 mkdir -p "$root/etc/systemd/system-preset"

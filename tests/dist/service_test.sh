@@ -5,7 +5,7 @@
 # thrown away at the end. The unit is started, its program's confinement
 # read from the kernel and from systemd, tried from inside by a probe run
 # under the same unit, its lines read back from the journal, real reports
-# provoked by stalls (test_lib.sh), and the unit stopped. There is no HPET
+# provoked by stalls (tests/lib/leap_output.sh), and the unit stopped. There is no HPET
 # here: the unit starts without /dev/hpet.
 # Needs root, systemd-nspawn and debootstrap (or the root made before);
 # skipped where they are missing or no container boots here.
@@ -15,10 +15,9 @@ build=$1
 program=$(readlink -f "$2")
 unit=$(readlink -f "$3")
 probe=$(readlink -f "$4")
-source "$(dirname "$0")/../test_lib.sh"
+source "$(dirname "$0")/../lib/lib.sh"
 source "$(dirname "$0")/package_lib.sh"
 source "$(dirname "$0")/container_lib.sh"
-skip() { echo "SKIP: $*"; exit 77; }
 
 reason=$(containers_unavailable)
 [ -z "$reason" ] || skip "$reason"
@@ -30,10 +29,10 @@ suite=$(. /etc/os-release 2> /dev/null && echo "${VERSION_CODENAME:-}")
 if [ ! -x "$root/usr/lib/systemd/systemd" ]; then
   rm -rf "$root"
   reason=$(debian_root "${suite:-bookworm}" "$root" --include=systemd,systemd-sysv,dbus) ||
-    { echo "$reason"; skip "debootstrap failed"; }
+    skip "debootstrap failed: $reason"
 fi
 
-trap 'containers_stop; rm -rf "$work"' EXIT
+on_exit containers_stop
 container_start service "$root" \
   "--bind-ro=$program:/usr/bin/leapcheck" \
   "--bind-ro=$unit:/etc/systemd/system/leapcheck.service" \

@@ -10,15 +10,15 @@ set -u
 unit=$1
 program=$2
 page=$3
-source "$(dirname "$0")/../test_lib.sh"
+source "$(dirname "$0")/../lib/lib.sh"
 for tool in systemd-analyze man; do
-  command -v "$tool" > /dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+  command -v "$tool" > /dev/null || skip "$tool is not installed"
 done
 units=
 for dir in /usr/lib/systemd/system /lib/systemd/system; do
   [ -e "$dir/sysinit.target" ] && { units=$dir; break; }
 done
-[ -n "$units" ] || { echo "SKIP: no systemd units on this system"; exit 77; }
+[ -n "$units" ] || skip "no systemd units on this system"
 
 root=$work/root
 mkdir -p "$root/usr/bin" "$root/usr/lib/systemd" "$root/etc/systemd/system" \

@@ -9,11 +9,11 @@ program=$1
 # Words that run a cross-built program here (an emulator), if any.
 read -ra launcher <<< "${LEAPCHECK_LAUNCHER-}"
 devices=/sys/bus/pci/devices
-source "$(dirname "$0")/../test_lib.sh"
+source "$(dirname "$0")/../lib/lib.sh"
 started=()
 # With job control every background job is a process group of its own: end
 # whatever of them is left, and nothing else.
-trap 'for group in "${started[@]}"; do kill -9 -- "-$group" 2>/dev/null; done; rm -rf "$work"' EXIT
+on_exit 'for group in "${started[@]}"; do kill -9 -- "-$group" 2>/dev/null; done'
 
 expected_check() {
   banner

@@ -8,7 +8,7 @@ set -u
 objdump=$1
 program=$2
 shift 2
-source "$(dirname "$0")/../test_lib.sh"
+source "$(dirname "$0")/../lib/lib.sh"
 
 # The loop and the parts the compiler split off it (.cold), as instructions
 # only: a jump's target keeps its symbol and offset, and every absolute or

@@ -8,13 +8,11 @@
 # Usage: pass_syscalls_test.sh PROGRAM
 set -u
 program=$1
-source "$(dirname "$0")/../test_lib.sh"
+source "$(dirname "$0")/../lib/lib.sh"
 
-command -v strace > /dev/null || { echo "skipped: no strace ('scripts/install-deps' installs it)"; exit 77; }
-if ! strace -o /dev/null true 2> "$work/probe"; then
-  echo "skipped: strace cannot trace here: $(head -n 1 "$work/probe")"
-  exit 77
-fi
+command -v strace > /dev/null || skip "no strace ('scripts/install-deps' installs it)"
+strace -o /dev/null true 2> "$work/probe" ||
+  skip "strace cannot trace here: $(head -n 1 "$work/probe")"
 timeout -s INT 2 strace -f -c -o "$work/counts" "$program" runtest > "$work/out"
 status=$?
 # Only a program still in its passes when the time is up counts.

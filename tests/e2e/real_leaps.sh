@@ -1,14 +1,14 @@
 #!/bin/bash
 # Provokes real reports from the real program by stopping it for a second
-# at random moments (stall_for_reports in test_lib.sh), and checks every
+# at random moments (stall_for_reports in tests/lib/leap_output.sh), and checks every
 # report line by line.
 #   real_leaps.sh PROGRAM
 set -u
 set -m
 program=$1
-source "$(dirname "$0")/../test_lib.sh"
+source "$(dirname "$0")/../lib/lib.sh"
 pid=
-trap '[ -n "$pid" ] && { disown "$pid"; kill -9 "$pid"; } 2>/dev/null; rm -rf "$work"' EXIT
+on_exit '[ -n "$pid" ] && { disown "$pid"; kill -9 "$pid"; } 2>/dev/null'
 
 MinReports=3     # stop stalling once this many reports came ...
 MaxStalls=40     # ... or after this many stalls

@@ -6,13 +6,9 @@
 set -u
 program=$1
 seconds=${2:-60}
-source "$(dirname "$0")/../test_lib.sh"
+source "$(dirname "$0")/../lib/lib.sh"
 pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+on_exit 'for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; wait "$p" 2>/dev/null; done'
 
 "$program" > "$work/plain"
 { head -n -1 "$work/plain"; printf 'Running Test Code\n'; } > "$work/expected"

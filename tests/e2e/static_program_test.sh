@@ -11,7 +11,7 @@ set -u
 program=$1
 oldest_kernel=$2
 emulator=${3:-}
-source "$(dirname "$0")/../test_lib.sh"
+source "$(dirname "$0")/../lib/lib.sh"
 
 readelf -lW "$program" > "$work/segments" || { fail "readelf -l $program"; exit 1; }
 readelf -dW "$program" > "$work/dynamic" 2>&1
@@ -29,10 +29,7 @@ fi
 [ "$failures" -eq 0 ] || exit "$failures"
 echo "static_program: no interpreter, no NEEDED entry, ABI note Linux $abi (stated: $oldest_kernel)"
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "skipped: the run in an empty root needs root (chroot)"
-  exit 77
-fi
+[ "$(id -u)" -eq 0 ] || skip "the run in an empty root needs root (chroot)"
 root=$work/root
 mkdir -p "$root"
 cp "$program" "$root/leapcheck"
@@ -43,12 +40,6 @@ if [ -n "$emulator" ]; then
   run=(/emulator /leapcheck)
   here=("$emulator")
 fi
-"${here[@]}" "$program" > "$work/here.out"
-run_in_root "$root" "${run[@]}" > "$work/root.out" 2> "$work/root.err"
-status=$?
-[ "$status" -eq 0 ] || { fail "in an empty root: exit status $status"; cat "$work/root.err"; }
-[ -s "$work/here.out" ] || fail "the program printed nothing here"
-cmp -s "$work/here.out" "$work/root.out" ||
-  { fail "in an empty root the program prints otherwise"; diff "$work/here.out" "$work/root.out"; }
+same_output "in an empty root" "${here[@]}" "$program" -- run_in_root "$root" "${run[@]}"
 if [ "$failures" -eq 0 ]; then echo "static_program: runs in an empty root as here"; fi
 exit "$failures"

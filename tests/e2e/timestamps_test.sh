@@ -9,10 +9,10 @@
 set -u
 set -m
 program=$(readlink -f "$1")  # the line runs in the scratch folder
-source "$(dirname "$0")/../test_lib.sh"
-command -v ts > /dev/null || { echo "SKIP: ts (moreutils) is not installed"; exit 77; }
+source "$(dirname "$0")/../lib/lib.sh"
+command -v ts > /dev/null || skip "ts (moreutils) is not installed"
 pid=
-trap '[ -n "$pid" ] && kill -9 "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+on_exit '[ -n "$pid" ] && kill -9 "$pid" 2>/dev/null'
 
 start_lines "$program" > "$work/header"
 

@@ -2,7 +2,7 @@
 # The leap test on machines with an HPET, emulated: Debian's cloud kernel
 # (scripts/install-deps unpacks it into $kernel_cache) boots under QEMU's
 # TCG from an initramfs of busybox, bash, util-linux's setpriv, the static
-# program and the guest's script (init.sh). The machines run one after
+# program, the guest's script (init.sh) and the tests' library. The machines run one after
 # another: pc and q35 with their HPET, q35 and pc without, then pc for the
 # timing program.
 # What the guests record comes back over their second serial port and is
@@ -13,10 +13,9 @@ build=$1
 program=$(readlink -f "$2")
 timing=$(readlink -f "$3")
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-source "$here/../test_lib.sh"
-skip() { echo "SKIP: $*"; exit 77; }
+source "$here/../lib/lib.sh"
 # The machines still running when the test ends early: timeout ends QEMU.
-trap 'kill $(cat "$work/timeouts" 2> /dev/null) 2> /dev/null; rm -rf "$work"' EXIT
+on_exit 'kill $(cat "$work/timeouts" 2> /dev/null) 2> /dev/null'
 
 qemu=qemu-system-x86_64
 kernel_cache=/var/cache/leapcheck/guest-kernel
@@ -73,7 +72,8 @@ fi
 run=$work/run
 mkdir -p "$run"
 install -m 755 "$here/init.sh" "$run/init"
-install -m 644 "$here/../test_lib.sh" "$run/test_lib.sh"
+mkdir -p "$run/testlib"
+install -m 644 "$here"/../lib/*.sh "$run/testlib"
 install -m 755 "$program" "$run/leapcheck"
 install -m 755 "$timing" "$run/leapcheck_pass_timing"
 archive "$run" "$work/run.cpio.gz"

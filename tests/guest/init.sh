@@ -16,7 +16,7 @@ mkdir -p "$out"
 exec > >(tee "$out/guest.log") 2>&1
 log_writer=$!
 program=/leapcheck
-source /test_lib.sh  # fail, start_lines, stall_for_reports
+source /testlib/lib.sh  # fail, start_lines, stall_for_reports
 
 cmdline=$(cat /proc/cmdline)
 told() { [[ " $cmdline " == *" leapcheck.$1=1 "* ]]; }
@@ -32,7 +32,7 @@ finish() {
   tar -c -C "$out" . > /dev/ttyS1
   poweroff -f
 }
-trap finish EXIT
+on_exit finish
 
 dmesg | grep -i hpet > "$out/dmesg-hpet.txt"
 clocksource=/sys/devices/system/clocksource/clocksource0

@@ -9,7 +9,7 @@ program=$1
 objdump=$2
 windres=$3
 format=$4
-source "$(dirname "$0")/../test_lib.sh"
+source "$(dirname "$0")/../lib/lib.sh"
 
 case "$format" in
   pei-i386) list=imports-pe32.txt oldest="Windows 2000" max_version=5.0 ;;

@@ -5,7 +5,7 @@
 # host, and makes a stale one anew (here with a debootstrap that only
 # records its call), never keeping it when that fails.
 set -u
-source "$(dirname "$0")/../test_lib.sh"
+source "$(dirname "$0")/../lib/lib.sh"
 scripts=$(cd "$(dirname "$0")/../../scripts" && pwd)
 unset LEAPCHECK_WIN32_WINE
 

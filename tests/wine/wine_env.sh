@@ -32,6 +32,8 @@ wine64_loader=(env WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64)
 wine64() { "${wine_view[@]}" "${wine64_loader[@]}" "$@"; }
 wineserver() { "${wine_view[@]}" env wineserver "$@"; }
 
+source "$(dirname "${BASH_SOURCE[0]}")/../lib/lib.sh"
+
 # The machine field of a PE file's header: 014c (x86) or 8664 (x64).
 pe_machine() {
   local offset
@@ -71,13 +73,13 @@ choose_path() {  # program
   fi
 }
 
-# Where 32-bit programs cannot run, a test ends as skipped (CTest's skip
-# code), saying why.
+# Where 32-bit programs cannot run, a test ends as skipped, saying why (also
+# in the log).
 skip_if_unrunnable() {
   case "$path" in
     skip:*)
-      echo "$path" | tee -a "$scenario_log"
-      exit 77 ;;
+      echo "$path" >> "$scenario_log"
+      skip "${path#skip: }" ;;
   esac
 }
 
@@ -88,7 +90,6 @@ wants() {  # label
 }
 
 PciKey='HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\PCI'
-source "$(dirname "${BASH_SOURCE[0]}")/../test_lib.sh"
 
 # Replaces the PCI key with one holding exactly the given subkey names (UTF-8
 # here, UTF-16 in the .reg file, so any character gets through whatever the

@@ -1,15 +1,6 @@
-# Sourced by the test scripts: a scratch folder removed on exit (a script
-# that needs more cleaning sets its own trap, removing "$work" too), a
-# failure count for the script to end with, the program's fixed lines, and
-# real reports provoked and checked.
-
-failures=0
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-# The scripts end with "exit $failures": 1 after any failure, never a count,
-# which at 77 would read as CTest's skip and at 256 as success.
-fail() { echo "FAIL: $*"; failures=1; }
+# shellcheck shell=bash
+# What the program prints, for the tests to expect: its fixed lines, the
+# start of the leap test, and real reports provoked and checked line by line.
 
 banner() {
   printf 'Performance Counter Time Leap Check Tool\n'
@@ -108,16 +99,4 @@ check_leap_output() {  # file
   for ((start = 0; start + 20 <= ${#body[@]}; start += 20)); do
     check_report $((header_lines + start + 1)) "${body[@]:start:20}"
   done
-}
-
-# Runs a command in the root folder ROOT as that system's own programs run,
-# with only the kernel's /proc and /sys mounted there, in a mount namespace
-# of its own so that nothing stays mounted. Needs root.
-run_in_root() {  # root, command...
-  local root=$1
-  shift
-  mkdir -p "$root/proc" "$root/sys"
-  unshare --mount --propagation private -- sh -c \
-    'mount --rbind /proc "$0/proc" && mount --rbind /sys "$0/sys" && exec chroot "$0" "$@"' \
-    "$root" "$@"
 }

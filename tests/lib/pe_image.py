@@ -189,7 +189,7 @@ def main(path):
 
 if __name__ == "__main__":
     if len(sys.argv) != 2:
-        sys.exit("usage: pe_resources.py FILE.exe")
+        sys.exit("usage: pe_image.py FILE.exe")
     try:
         main(sys.argv[1])
     except (BadImage, OSError) as error:
