@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
-"""Prints what a Windows executable says about itself in its resources.
+"""Prints what a Windows executable says about itself: the tests' one PE reader.
 
-Reads the PE file's resource section directly, so that the test needs no
-Windows tool, and prints one line per fact:
+Reads the PE file's headers, import table and resources directly, so that
+the tests need no Windows tool, and prints one line per fact:
 
   machine=i386 | x86_64
-  import=<DLL name>              (one line per imported DLL)
+  format=pe32 | pe32+
+  subsystem=console | windows | <number>
+  os_version=<major>.<minor>     (the oldest Windows that loads it)
+  subsystem_version=<major>.<minor>
+  import=<DLL>!<function>        (one line per import; <DLL>!#<ordinal>)
   fixed:FileVersion=a.b.c.d      (VS_FIXEDFILEINFO)
   fixed:ProductVersion=a.b.c.d
   string:<Key>=<value>           (StringFileInfo)
@@ -21,6 +25,8 @@ import sys
 RT_VERSION = 16
 RT_MANIFEST = 24
 MACHINES = {0x14C: "i386", 0x8664: "x86_64"}
+FORMATS = {0x10B: "pe32", 0x20B: "pe32+"}
+SUBSYSTEMS = {2: "windows", 3: "console"}
 
 
 class BadImage(Exception):
@@ -48,6 +54,15 @@ def read_sections(image):
     directories = {0x10B: optional + 96, 0x20B: optional + 112}.get(magic)
     if directories is None:
         raise BadImage(f"unknown optional header {magic:#x}")
+    # At the same offsets in both formats.
+    os_major, os_minor = unpack("<HH", image, optional + 40)
+    sub_major, sub_minor = unpack("<HH", image, optional + 48)
+    (subsystem,) = unpack("<H", image, optional + 68)
+    header = [f"machine={MACHINES.get(machine, hex(machine))}",
+              f"format={FORMATS[magic]}",
+              f"subsystem={SUBSYSTEMS.get(subsystem, subsystem)}",
+              f"os_version={os_major}.{os_minor}",
+              f"subsystem_version={sub_major}.{sub_minor}"]
     import_rva, _ = unpack("<II", image, directories + 1 * 8)
     resource_rva, resource_size = unpack("<II", image, directories + 2 * 8)
     sections = []
@@ -58,7 +73,8 @@ def read_sections(image):
             "<IIII", image, entry + 8)
         sections.append((virtual_address, max(virtual_size, raw_size),
                          raw_pointer))
-    return machine, import_rva, resource_rva, resource_size, sections
+    return header, magic == 0x20B, import_rva, resource_rva, resource_size, \
+        sections
 
 
 def file_offset(sections, rva):
@@ -75,15 +91,27 @@ def read_c_string(image, offset):
     return image[offset:end].decode("ascii", "replace")
 
 
-def imported_dlls(image, sections, import_rva):
-    """The DLL names of the import directory, in order."""
-    names = []
+def imports(image, sections, import_rva, wide):
+    """DLL!function for every import, in the import directory's order."""
+    entry_format, by_ordinal = ("<Q", 1 << 63) if wide else ("<I", 1 << 31)
     descriptor = file_offset(sections, import_rva)
     while True:
         fields = unpack("<IIIII", image, descriptor)
         if not any(fields):
-            return names
-        names.append(read_c_string(image, file_offset(sections, fields[3])))
+            return
+        dll = read_c_string(image, file_offset(sections, fields[3]))
+        # The lookup table, or where a linker left none, the address table.
+        thunk = file_offset(sections, fields[0] or fields[4])
+        while True:
+            (entry,) = unpack(entry_format, image, thunk)
+            if entry == 0:
+                break
+            if entry & by_ordinal:
+                yield f"{dll}!#{entry & 0xFFFF}"
+            else:  # a hint of two bytes, then the name
+                name_at = file_offset(sections, (entry & 0x7FFFFFFF) + 2)
+                yield f"{dll}!{read_c_string(image, name_at)}"
+            thunk += struct.calcsize(entry_format)
         descriptor += 20
 
 
@@ -171,11 +199,11 @@ def version_lines(data):
 def main(path):
     with open(path, "rb") as file:
         image = file.read()
-    machine, import_rva, resource_rva, resource_size, sections = \
+    header, wide, import_rva, resource_rva, resource_size, sections = \
         read_sections(image)
-    print(f"machine={MACHINES.get(machine, hex(machine))}")
+    print("\n".join(header))
     if import_rva != 0:
-        for name in imported_dlls(image, sections, import_rva):
+        for name in imports(image, sections, import_rva, wide):
             print(f"import={name}")
     if resource_rva == 0 or resource_size == 0:
         return

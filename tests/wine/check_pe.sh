@@ -2,42 +2,36 @@
 # Reads the built executable: a console program of the expected machine that
 # still starts on its oldest Windows (the OS and subsystem versions in its
 # header, and exactly the imports of its reviewed list), and the embedded
-# manifest (resource 1 of type 24) requesting "asInvoker" without UI access.
-# Usage: check_pe.sh PROGRAM OBJDUMP WINDRES pei-i386|pei-x86-64
+# manifest requesting "asInvoker" without UI access.
+# Usage: check_pe.sh PROGRAM pe32|pe32+
 set -u
 program=$1
-objdump=$2
-windres=$3
-format=$4
+format=$2
 source "$(dirname "$0")/../lib/lib.sh"
 
 case "$format" in
-  pei-i386) list=imports-pe32.txt oldest="Windows 2000" max_version=5.0 ;;
-  pei-x86-64) list=imports-pe32plus.txt oldest="the x64 editions of Windows XP and Server 2003" max_version=5.2 ;;
-  *) echo "FAIL: unknown format $format"; exit 1 ;;
+  pe32) machine=i386 list=imports-pe32.txt oldest="Windows 2000" max_version=5.0 ;;
+  pe32+) machine=x86_64 list=imports-pe32plus.txt oldest="the x64 editions of Windows XP and Server 2003" max_version=5.2 ;;
+  *) fail "unknown format $format"; exit 1 ;;
 esac
 list_path=$(cd "$(dirname "$0")" && pwd)/$list
 
-headers=$("$objdump" -p "$program") || { echo "FAIL: $objdump cannot read $program"; exit 1; }
+facts=$(python3 "$lib_dir/pe_image.py" "$program") || { fail "cannot read $program"; exit 1; }
+fact() { sed -n "s/^$1=//p" <<<"$facts"; }
 
-grep -q "file format $format\$" <<<"$headers" || fail "not $format"
-grep -q '(Windows CUI)' <<<"$headers" || fail "not a console program"
+[ "$(fact format) $(fact machine)" = "$format $machine" ] ||
+  fail "a $(fact format) image for $(fact machine), not $format for $machine"
+[ "$(fact subsystem)" = console ] || fail "not a console program: subsystem $(fact subsystem)"
 
 # Windows of an older version than the header's OS or subsystem version
 # refuses to load the program.
-header_version() {  # field name without Major/Minor
-  local major minor
-  major=$(awk -v f="Major$1" '$1 == f {print $2}' <<<"$headers")
-  minor=$(awk -v f="Minor$1" '$1 == f {print $2}' <<<"$headers")
-  echo "$major.$minor"
-}
 at_most() {  # VERSION LIMIT: succeeds when VERSION is at most LIMIT
   local IFS=.
   local -a v=($1) l=($2)
   [ "${v[0]}" -lt "${l[0]}" ] || { [ "${v[0]}" -eq "${l[0]}" ] && [ "${v[1]}" -le "${l[1]}" ]; }
 }
-for field in OSystemVersion SubsystemVersion; do
-  version=$(header_version "$field")
+for field in os_version subsystem_version; do
+  version=$(fact "$field")
   if [[ ! "$version" =~ ^[0-9]+\.[0-9]+$ ]]; then
     fail "no $field in the PE header"
   elif ! at_most "$version" "$max_version"; then
@@ -47,13 +41,7 @@ done
 
 # DLL!function for every import (DLL!#ordinal for one by ordinal); DLL names
 # in upper case, as Windows does not tell them apart by case.
-import_pairs() {
-  awk '/^[[:space:]]*DLL Name: / { dll = toupper($3); next }
-       dll != "" && /^[[:space:]]*$/ { dll = ""; next }
-       dll != "" && $1 ~ /^[0-9a-fA-F]+$/ && NF >= 3 {
-         print dll "!" ($3 == "<none>" ? "#" $2 : $3) }'
-}
-import_pairs <<<"$headers" | LC_ALL=C sort -u > "$work/imported"
+fact import | awk -F'!' '{ print toupper($1) "!" $2 }' | LC_ALL=C sort -u > "$work/imported"
 [ -s "$work/imported" ] || fail "no import table found"
 grep -v -e '^#' -e '^[[:space:]]*$' "$list_path" |
   awk -F'!' '{ print toupper($1) "!" $2 }' | LC_ALL=C sort -u > "$work/listed"
@@ -78,18 +66,15 @@ if [ -n "$gone" ]; then
   sed 's/^/  /' <<<"$gone"
 fi
 
-# windres decodes the resource section back into a resource script; the
-# manifest is the data block of "1 24".
-resources=$("$windres" -i "$program" -O rc) || { echo "FAIL: $windres cannot read the resources"; exit 1; }
-manifest=$(awk '/^1 24 /{inside=1; next} inside && /^END/{exit} inside' <<<"$resources")
-[ -n "$manifest" ] || fail "no manifest resource (1 24)"
-grep -q '<requestedExecutionLevel level=""asInvoker"" uiAccess=""false""/>' <<<"$manifest" \
+manifest=$(fact manifest)
+[ -n "$manifest" ] || fail "no manifest resource"
+grep -q '<requestedExecutionLevel level="asInvoker" uiAccess="false"/>' <<<"$manifest" \
   || fail "the manifest does not request asInvoker without UI access"
 grep -q 'urn:schemas-microsoft-com:asm.v3' <<<"$manifest" || fail "trustInfo namespace missing"
 
 if [ "$failures" -eq 0 ]; then
-  echo "check_pe: $format for $oldest: OS $(header_version OSystemVersion)," \
-    "subsystem $(header_version SubsystemVersion), $(wc -l < "$work/imported") imports" \
+  echo "check_pe: $format for $oldest: OS $(fact os_version)," \
+    "subsystem $(fact subsystem_version), $(wc -l < "$work/imported") imports" \
     "as listed in $list, manifest asInvoker/uiAccess=false"
 fi
 exit "$failures"

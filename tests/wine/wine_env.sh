@@ -34,17 +34,13 @@ wineserver() { "${wine_view[@]}" env wineserver "$@"; }
 
 source "$(dirname "${BASH_SOURCE[0]}")/../lib/lib.sh"
 
-# The machine field of a PE file's header: 014c (x86) or 8664 (x64).
-pe_machine() {
-  local offset
-  offset=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
-  od -An -tx2 -j$((offset + 4)) -N2 "$1" | tr -d ' '
-}
+# The machine a PE file is for: i386 or x86_64.
+pe_machine() { python3 "$lib_dir/pe_image.py" "$1" | sed -n 's/^machine=//p'; }
 
 # Sets `loader` to the command that runs the program: in the background,
 # "${loader[@]}" PROGRAM & leaves the loader's own process id in $!.
 choose_loader() {  # program
-  if [ "$(pe_machine "$1")" = 8664 ]; then
+  if [ "$(pe_machine "$1")" = x86_64 ]; then
     loader=("${wine_view[@]}" "${wine64_loader[@]}")
   else
     loader=("${wine_view[@]}" /usr/lib/wine/wine)
@@ -61,7 +57,7 @@ run_windows_program() {  # program, arguments...
 # programs always run natively on the host's Wine.
 choose_path() {  # program
   wine=""
-  if [ "$(pe_machine "$1")" = 8664 ]; then
+  if [ "$(pe_machine "$1")" = x86_64 ]; then
     path=native
   else
     path=$(bash "$wine_dir/win32_path.sh") || exit 1
