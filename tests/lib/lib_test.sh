@@ -4,10 +4,13 @@
 # cleanup steps and removes the scratch folder, and same_output and
 # check_files see a changed byte and a missing file.
 #   lib_test.sh
+# Its own verdict and scratch folder, not the library's, which it tests.
 set -u
 lib=$(cd "$(dirname "$0")" && pwd)/lib.sh
-# shellcheck source=tests/lib/lib.sh
-source "$lib"
+failures=0
+fail() { echo "FAIL: $*"; failures=1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
 
 script() {  # the lines after sourcing the library; sets $status and $out
   out=$(bash -c "source '$lib'; $1" 2>&1)
