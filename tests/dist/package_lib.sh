@@ -14,7 +14,7 @@ pack() {  # build dir, out dir, format
 }
 
 # rpmlint with the project's settings: no error and no warning but the one
-# the README explains (no URL). Fails where rpmlint does not run at all.
+# doc/development.md explains (no URL). Fails where rpmlint does not run at all.
 check_rpmlint() {  # rpm file
   local out
   out=$(rpmlint -c "$package_lib_dir/../../packaging/rpmlint.toml" "$1" 2>&1)

@@ -1,7 +1,7 @@
 #!/bin/bash
 # Packs this build tree as an RPM package and does with it what an RPM
 # distribution does: rpmlint finds no error (its one warning, no URL, is
-# explained in the README), the package needs nothing but rpm itself and
+# explained in doc/development.md), the package needs nothing but rpm itself and
 # the shell of its scriptlets, and it installs into an empty root (rpm
 # --root), where its program prints what the build tree's prints; removing
 # it leaves nothing behind. Its scriptlets, in a Debian root with systemd,
