@@ -14,6 +14,7 @@ the tests need no Windows tool, and prints one line per fact:
   fixed:ProductVersion=a.b.c.d
   string:<Key>=<value>           (StringFileInfo)
   translation=<language>,<code page>
+  manifest_id=<its resource id> (1: the one Windows reads for a program)
   manifest=<the manifest's XML on one line>
 
 Exits with 1 when the file is not a PE file it can read.
@@ -116,26 +117,31 @@ def imports(image, sections, import_rva, wide):
 
 
 def walk_resources(image, sections, resource_rva):
-    """Yields (type id, data) for every resource; named types get None."""
+    """Yields (type id, resource id, data) for every resource; a name in
+    place of an id gives None."""
     base = file_offset(sections, resource_rva)
 
     def entries(directory):
         named, numbered = unpack("<HH", image, base + directory + 12)
         for index in range(named + numbered):
             name, target = unpack("<II", image, base + directory + 16 + 8 * index)
-            yield name, target
+            yield (None if name & 0x80000000 else name), target
 
-    for type_name, type_target in entries(0):
-        type_id = None if type_name & 0x80000000 else type_name
-        stack = [type_target]
-        while stack:
-            target = stack.pop()
-            if target & 0x80000000:
-                stack.extend(t for _, t in entries(target & 0x7FFFFFFF))
-                continue
-            data_rva, size = unpack("<II", image, base + target)
-            start = file_offset(sections, data_rva)
-            yield type_id, image[start:start + size]
+    def data_under(target):  # the language level, or deeper
+        if target & 0x80000000:
+            for _, child in entries(target & 0x7FFFFFFF):
+                yield from data_under(child)
+            return
+        data_rva, size = unpack("<II", image, base + target)
+        start = file_offset(sections, data_rva)
+        yield image[start:start + size]
+
+    for type_id, type_target in entries(0):
+        if not type_target & 0x80000000:
+            raise BadImage("resource type without a directory")
+        for resource_id, target in entries(type_target & 0x7FFFFFFF):
+            for data in data_under(target):
+                yield type_id, resource_id, data
 
 
 def align4(offset):
@@ -207,11 +213,13 @@ def main(path):
             print(f"import={name}")
     if resource_rva == 0 or resource_size == 0:
         return
-    for type_id, data in walk_resources(image, sections, resource_rva):
+    for type_id, resource_id, data in walk_resources(image, sections,
+                                                     resource_rva):
         if type_id == RT_VERSION:
             print("\n".join(version_lines(data)))
         elif type_id == RT_MANIFEST:
             text = data.decode("utf-8", "replace").lstrip("\ufeff")
+            print(f"manifest_id={resource_id}")
             print("manifest=" + " ".join(text.split()))
 
 

@@ -2,7 +2,7 @@
 # Reads the built executable: a console program of the expected machine that
 # still starts on its oldest Windows (the OS and subsystem versions in its
 # header, and exactly the imports of its reviewed list), and the embedded
-# manifest requesting "asInvoker" without UI access.
+# manifest (resource 1 of type 24) requesting "asInvoker" without UI access.
 # Usage: check_pe.sh PROGRAM pe32|pe32+
 set -u
 program=$1
@@ -68,6 +68,8 @@ fi
 
 manifest=$(fact manifest)
 [ -n "$manifest" ] || fail "no manifest resource"
+# Windows reads a program's manifest from resource 1 only.
+[ "$(fact manifest_id)" = 1 ] || fail "the manifest is resource $(fact manifest_id), not 1"
 grep -q '<requestedExecutionLevel level="asInvoker" uiAccess="false"/>' <<<"$manifest" \
   || fail "the manifest does not request asInvoker without UI access"
 grep -q 'urn:schemas-microsoft-com:asm.v3' <<<"$manifest" || fail "trustInfo namespace missing"
