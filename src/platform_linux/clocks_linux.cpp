@@ -106,6 +106,8 @@ struct ClockPair {
   std::uint64_t count;
   std::uint32_t hpetLow;
   std::uint32_t pmTimerLow;
+  bool pmTimerInOrder;     // every read of the PM timer came in order
+  bool pmTimerPast24Bits;  // a read of it showed a count of 2^24 or more
 };
 
 // The counter is read on both sides of the clock, and of a few tries the
@@ -116,6 +118,7 @@ struct ClockPair {
 bool ReadClockPair(const TimerCandidates& timers, ClockPair& pair) {
   constexpr int Tries = 16;
   std::uint64_t narrowest = UINT64_MAX;
+  bool past24Bits = false;
   for (int i = 0; i < Tries; ++i) {
     const std::uint64_t before = ReadHardwareCounter();
     std::int64_t nanoseconds = 0;
@@ -129,33 +132,48 @@ bool ReadClockPair(const TimerCandidates& timers, ClockPair& pair) {
         timers.pmTimerOpen
             ? ReadPmTimer(timers.pmTimer.port, PmTimerMask(timers.pmTimer))
             : 0;
+    past24Bits |= pmTimerLow > PmTimer24BitMask;
     if (width < narrowest) {
       narrowest = width;
-      pair = ClockPair{nanoseconds, before + width / 2, hpetLow, pmTimerLow};
+      pair = ClockPair{
+          nanoseconds, before + width / 2, hpetLow, pmTimerLow, false, false};
     }
   }
+  // Apart from the bracket, which a read that tries again would widen.
+  std::uint32_t checked = 0;
+  const bool inOrder = !timers.pmTimerOpen ||
+                       ReadPmTimerChecked(timers.pmTimer.port,
+                                          PmTimerMask(timers.pmTimer), checked);
+  pair.pmTimerInOrder = inOrder;
+  pair.pmTimerPast24Bits = past24Bits;
   return true;
 }
 
 // The clocks at both ends of about 100 ms of the raw monotonic clock. Both
 // ends are timed, so the wait between them need not be exact, and sleeping
-// leaves the processor to others.
+// leaves the processor to others. A measurement stretched past a second (a
+// stop, a paused virtual machine) may have let a timer wrap unseen, and is
+// taken again, a few times at most.
 bool MeasureClocks(const TimerCandidates& timers, ClockPair& start,
                    ClockPair& end) {
   constexpr timespec MeasureInterval{0, 100000000};
-  if (!ReadClockPair(timers, start)) {
-    return false;
+  constexpr std::int64_t Stretched = NanosecondsPerSecond;
+  constexpr int Tries = 3;
+  for (int i = 0; i < Tries; ++i) {
+    if (!ReadClockPair(timers, start)) {
+      return false;
+    }
+    timespec remaining = MeasureInterval;
+    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+    }
+    if (!ReadClockPair(timers, end)) {
+      return false;
+    }
+    if (end.nanoseconds - start.nanoseconds <= Stretched) {
+      break;
+    }
   }
-  timespec remaining = MeasureInterval;
-  while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
-  }
-  return ReadClockPair(timers, end);
-}
-
-std::int64_t CounterRate(const ClockPair& start, const ClockPair& end) {
-  return static_cast<std::int64_t>(
-      static_cast<double>(end.count - start.count) * NanosecondsPerSecond /
-      static_cast<double>(end.nanoseconds - start.nanoseconds));
+  return true;
 }
 
 // The HPET where it can be mapped (on x86-64 only: elsewhere the kernel
@@ -171,6 +189,14 @@ TimerCandidates OpenTimers(const ClockPaths& paths, TickChoice& choice) {
   timers.pmTimerOpen =
       OpenPmTimer(paths.fadt, paths.ioports, timers.pmTimer, choice.pmTimer);
   return timers;
+}
+
+// Firmware sets TMR_VAL_EXT on 24-bit timers too, which the kernel never
+// reads past 24 bits: 32 only where the timer showed a count beyond them.
+void ProvePmTimerBits(PmTimerPort& timer, const ClockPair& start,
+                      const ClockPair& end) {
+  timer.bits = ProvenPmTimerBits(
+      timer.bits, start.pmTimerPast24Bits || end.pmTimerPast24Bits);
 }
 
 // The first timer that counted its stated rate over the measurement is the
@@ -194,6 +220,14 @@ void ChooseTick(TimerCandidates& timers, const ClockPair& start,
   if (!timers.pmTimerOpen) {
     return;
   }
+  if (!start.pmTimerInOrder || !end.pmTimerInOrder) {
+    if (tick.source == TickSource::KernelClock) {
+      choice.pmTimer = TimerRefusal::OutOfOrder;
+    }
+    ClosePmTimer(timers.pmTimer);
+    return;
+  }
+  ProvePmTimerBits(timers.pmTimer, start, end);
   const std::uint32_t mask = PmTimerMask(timers.pmTimer);
   if (tick.source == TickSource::KernelClock &&
       TimerRateAgrees(PmTimerRate, (end.pmTimerLow - start.pmTimerLow) & mask,
@@ -213,6 +247,20 @@ void ChooseTick(TimerCandidates& timers, const ClockPair& start,
 
 #endif
 }  // namespace
+
+std::int64_t MeasuredCounterRate(std::uint64_t counts,
+                                 std::int64_t nanoseconds) {
+  // A counter that went back (counts wrapped) or a rate beyond any
+  // counter's is no measurement; past 2^63 the conversion would be
+  // undefined.
+  constexpr double Highest = 1e18;
+  if (counts > static_cast<std::uint64_t>(INT64_MAX) || nanoseconds <= 0) {
+    return 0;
+  }
+  const double rate = static_cast<double>(counts) * NanosecondsPerSecond /
+                      static_cast<double>(nanoseconds);
+  return rate < Highest ? static_cast<std::int64_t>(rate) : 0;
+}
 
 std::int64_t ChooseCounterFrequency(std::int64_t stated,
                                     std::int64_t measured) {
@@ -250,7 +298,8 @@ bool MeasureAndChooseClocks(const ClockPaths& paths, std::int64_t& frequency,
   if (!timed) {
     return false;  // no rate to divide by
   }
-  const std::int64_t measured = CounterRate(start, end);
+  const std::int64_t measured = MeasuredCounterRate(
+      end.count - start.count, end.nanoseconds - start.nanoseconds);
   frequency = ChooseCounterFrequency(StatedCounterFrequency(), measured);
   return measured > 0;
 #else

@@ -10,6 +10,11 @@
 // or less is none.
 std::int64_t ChooseCounterFrequency(std::int64_t stated, std::int64_t measured);
 
+// Counts per second from `counts` in `nanoseconds`; 0 where that is no
+// rate: the counter went back, or no time passed.
+std::int64_t MeasuredCounterRate(std::uint64_t counts,
+                                 std::int64_t nanoseconds);
+
 // Where the timers and the kernel's clocksource are looked for; tests point
 // them at files of their own.
 struct ClockPaths {

@@ -53,7 +53,8 @@ bool IsValidHpetPeriod(std::uint32_t periodFemtoseconds) {
 const volatile std::uint32_t* MapHpet(const char* path,
                                       std::uint32_t& periodFemtoseconds,
                                       TimerRefusal& refusal) {
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  // Not blocking: a device node that is no HPET must not hold the start.
+  const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     refusal = RefusalOfOpen(errno);
     return nullptr;

@@ -42,6 +42,20 @@ std::uint64_t LittleEndian(const unsigned char* bytes, std::size_t count) {
   return value;
 }
 
+// 0 to 15 for a hexadecimal digit, 16 for anything else (':' to '@', say).
+unsigned HexDigit(char c) {
+  if (c >= '0' && c <= '9') {
+    return static_cast<unsigned>(c - '0');
+  }
+  if (c >= 'a' && c <= 'f') {
+    return static_cast<unsigned>(c - 'a' + 10);
+  }
+  if (c >= 'A' && c <= 'F') {
+    return static_cast<unsigned>(c - 'A' + 10);
+  }
+  return 16;
+}
+
 bool FitsFourBytePort(std::uint64_t address) {
   return address != 0 && address <= LastPortOfFour;
 }
@@ -188,10 +202,7 @@ bool ParseIoportsPmTimer(const char* text, PmTimerPort& timer,
   for (; *line == ' '; ++line) {
   }
   for (; *line != '-' && line < name; ++line) {
-    const char c = *line;
-    const unsigned digit = c >= 'a'   ? static_cast<unsigned>(c - 'a' + 10)
-                           : c >= 'A' ? static_cast<unsigned>(c - 'A' + 10)
-                                      : static_cast<unsigned>(c - '0');
+    const unsigned digit = HexDigit(*line);
     if (digit > 15 || port > LastPortOfFour) {
       refusal = TimerRefusal::Unreadable;
       return false;
@@ -236,16 +247,21 @@ std::uint32_t PmTimerMask(const PmTimerPort& timer) {
   return static_cast<std::uint32_t>((std::uint64_t{1} << timer.bits) - 1U);
 }
 
+bool ReadPmTimerChecked(std::uint16_t port, std::uint32_t mask,
+                        std::uint32_t& value) {
+  return ReadPmTimerInOrder([port] { return ReadPort(port); }, mask, value);
+}
+
+// As ReadPmTimerInOrder, in the plain loop the pass inlines.
 std::uint32_t ReadPmTimer(std::uint16_t port, std::uint32_t mask) {
   std::uint32_t first = 0;
   std::uint32_t second = 0;
   std::uint32_t third = 0;
+  int tries = PmTimerReadTries;
   do {
     first = ReadPort(port) & mask;
     second = ReadPort(port) & mask;
     third = ReadPort(port) & mask;
-  } while ((first > second && first < third) ||
-           (second > third && second < first) ||
-           (third > first && third < second));
+  } while (!InOrder(first, second, third) && --tries > 0);
   return second;
 }

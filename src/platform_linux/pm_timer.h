@@ -40,7 +40,51 @@ void ClosePmTimer(const PmTimerPort& timer);
 // The bits of the port's value that count.
 std::uint32_t PmTimerMask(const PmTimerPort& timer);
 
-// The timer's `mask` bits, read until three reads are in order as the kernel's
-// driver does for chipsets whose timer now and then returns a wrong value
-// while it counts.
+constexpr std::uint32_t PmTimer24BitMask = 0xFFFFFF;
+
+// The timer's width: 24, or the `stated` 32 only where a count past 24 bits
+// was seen.
+constexpr unsigned ProvenPmTimerBits(unsigned stated, bool countPast24Bits) {
+  return stated == 32 && countPast24Bits ? 32 : 24;
+}
+
+// Triples a read tries before it takes what it has: a port whose reads
+// never come in order (one that is no working timer) must not hold the run.
+constexpr int PmTimerReadTries = 3;
+
+// Whether three reads, of a timer that may wrap once between them, are in
+// order: the kernel's driver reads again where they are not, for chipsets
+// whose timer now and then returns a wrong value while it counts.
+inline bool InOrder(std::uint32_t first, std::uint32_t second,
+                    std::uint32_t third) {
+  return !((first > second && first < third) ||
+           (second > third && second < first) ||
+           (third > first && third < second));
+}
+
+// The timer's `mask` bits from `read()`: the middle of the first triple in
+// order, true; false where none of PmTimerReadTries was, with the middle of
+// the last in `value`.
+template <typename PortReader>
+bool ReadPmTimerInOrder(PortReader read, std::uint32_t mask,
+                        std::uint32_t& value) {
+  for (int i = 0; i < PmTimerReadTries; ++i) {
+    const std::uint32_t first = read() & mask;
+    const std::uint32_t second = read() & mask;
+    const std::uint32_t third = read() & mask;
+    value = second;
+    if (InOrder(first, second, third)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The timer read from its port as above; false where no triple was in
+// order.
+bool ReadPmTimerChecked(std::uint16_t port, std::uint32_t mask,
+                        std::uint32_t& value);
+
+// The same on the pass, which takes the value either way: a timer whose
+// reads go wrong while the test runs shows in its comparison.
 std::uint32_t ReadPmTimer(std::uint16_t port, std::uint32_t mask);

@@ -55,6 +55,8 @@ const char* RefusalText(TimerRefusal refusal) {
       return "needs root";
     case TimerRefusal::WrongRate:
       return "does not count at its stated rate";
+    case TimerRefusal::OutOfOrder:
+      return "its reads are out of order";
     case TimerRefusal::NotThisProcessor:
       return "none on this processor";
     default:

@@ -13,6 +13,7 @@ enum class TimerRefusal : std::uint8_t {
   HardwareReduced,   // ACPI without fixed hardware: no PM timer
   MemorySpace,       // a PM timer in memory space, which is not read
   WrongRate,         // it does not count at the rate it states
+  OutOfOrder,        // its reads do not come in order (the PM timer)
   Unreadable,        // anything else
   NotThisProcessor,  // no such timer on this kind of processor
 };

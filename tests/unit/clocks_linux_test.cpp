@@ -25,6 +25,14 @@ TEST(CounterFrequencyTest, StatedRateCountsOnlyWhereTheMeasuredOneAgrees) {
   EXPECT_EQ(25000000, ChooseCounterFrequency(24000000, 25000000));
 }
 
+// A counter that ran back across the measurement, or no time between its
+// ends, is no rate (and no undefined conversion of 1.8e20 to an integer).
+TEST(CounterFrequencyTest, MeasuredRateOfACounterThatWentBackIsNone) {
+  EXPECT_EQ(2000000000, MeasuredCounterRate(200000000, 100000000));
+  EXPECT_EQ(0, MeasuredCounterRate(UINT64_MAX - 1000, 100000000));
+  EXPECT_EQ(0, MeasuredCounterRate(1000, 0));
+}
+
 struct Reading {
   std::int64_t nanoseconds;
   std::int64_t counter;

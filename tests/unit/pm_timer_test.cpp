@@ -145,6 +145,35 @@ TEST(PmTimerTest, IoportsListAsRootAndAsAUser) {
   EXPECT_EQ(TimerRefusal::Missing, refusal);
   EXPECT_FALSE(
       ParseIoportsPmTimer("  zz08-060b : ACPI PM_TMR\n", timer, refusal));
+  // ':' to '@' sit between the digits and the letters: no digits either.
+  EXPECT_FALSE(
+      ParseIoportsPmTimer("  06:8-060b : ACPI PM_TMR\n", timer, refusal));
+}
+
+// A port whose reads fall (no working timer there) ends the read after a
+// few tries instead of holding the run; a rising one, wrapping or not, is
+// read at once.
+TEST(PmTimerTest, ReadsOutOfOrderEndAfterAFewTries) {
+  std::uint32_t next = 1000;
+  int reads = 0;
+  std::uint32_t value = 0;
+  const auto falling = [&] { return ++reads, next -= 8; };
+  EXPECT_FALSE(ReadPmTimerInOrder(falling, PmTimer24BitMask, value));
+  EXPECT_EQ(3 * PmTimerReadTries, reads);
+  next = PmTimer24BitMask - 1;
+  reads = 0;
+  const auto rising = [&] { return ++reads, next++; };
+  EXPECT_TRUE(ReadPmTimerInOrder(rising, PmTimer24BitMask, value));
+  EXPECT_EQ(3, reads);
+  EXPECT_EQ(PmTimer24BitMask, value);
+}
+
+// Firmware sets TMR_VAL_EXT on 24-bit timers: 32 bits only once a count
+// beyond 24 was seen.
+TEST(PmTimerTest, ThirtyTwoBitsOnlyWhereTheTimerShowsThem) {
+  EXPECT_EQ(24U, ProvenPmTimerBits(32, false));
+  EXPECT_EQ(32U, ProvenPmTimerBits(32, true));
+  EXPECT_EQ(24U, ProvenPmTimerBits(24, true));
 }
 
 // Whatever stands in the way of the PM timer, the kernel's clock is left.
