@@ -54,8 +54,15 @@ while read -r file; do [ ! -e "$root$file" ] || fail "left behind: $file"; done 
 suite=$(. /etc/os-release 2> /dev/null && echo "${VERSION_CODENAME:-}")
 reason=$(debian_root "${suite:-bookworm}" "$build/service-root" --include=systemd,systemd-sysv,dbus) ||
   skip "the scriptlets, for want of a root with systemd: $reason"
-root=$work/debian
+# The copy is kept beside the original, not in $work: a container's /tmp is
+# mounted nodev, and there the root's /dev/null cannot be opened, so that
+# the scriptlets' redirections fail before systemctl runs.
+root=$build/rpm-scriptlets-root
+rm -rf "$root"
+on_exit "rm -rf ${root@Q}"
 cp -a "$build/service-root" "$root"
+: 2> /dev/null > "$root/dev/null" ||
+  skip "the scriptlets, for want of device nodes in $root (a file system mounted nodev?)"
 mkdir -p "$root/etc/systemd/system-preset"
 echo 'disable *' > "$root/etc/systemd/system-preset/99-default-disable.preset"
 links() { find "$root/etc/systemd/system" -name leapcheck.service; }
@@ -69,7 +76,7 @@ run_in_root "$root" systemctl enable leapcheck.service > "$work/enable.log" 2>&1
   { cat "$work/enable.log"; fail "systemctl enable"; }
 [ -n "$(links)" ] || fail "systemctl enable made no link"
 rpm --root "$root" -e leapcheck > "$work/erase.log" 2>&1 || { cat "$work/erase.log"; fail "rpm -e in a Debian root"; }
-[ -z "$(links)" ] || fail "links left by rpm -e: $(links)"
+[ -z "$(links)" ] || { fail "links left by rpm -e: $(links)"; cat "$work/erase.log"; }
 
 if [ "$failures" -eq 0 ]; then echo "rpm: all checks passed"; fi
 exit "$failures"

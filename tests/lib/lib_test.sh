@@ -1,8 +1,8 @@
 #!/bin/bash
 # The library's verdicts as CTest reads them, each from a script of its own:
-# a failure ends with 1, a skip with 77, the exit trap runs the script's
-# cleanup steps and removes the scratch folder, and same_output and
-# check_files see a changed byte and a missing file.
+# a failure ends with 1, a skip with 77 (1 after a failure), the exit trap
+# runs the script's cleanup steps and removes the scratch folder, and
+# same_output and check_files see a changed byte and a missing file.
 #   lib_test.sh
 # Its own verdict and scratch folder, not the library's, which it tests.
 set -u
@@ -25,6 +25,8 @@ script 'fail one; fail two; exit "$failures"'
 expect "two failures" 1 '^FAIL: two$'
 script 'skip no tool; exit 0'
 expect "a skip" 77 '^SKIP: no tool$'
+script 'fail broken; skip no tool; exit 0'
+expect "a skip after a failure" 1 '^SKIP: no tool$'
 
 script 'echo "$work"; on_exit "echo first added"; on_exit "echo second added"; exit 3'
 expect "cleanup" 3 '^second added$'
