@@ -37,7 +37,7 @@ TimerRefusal RefusalOfOpen(int error) {
 // A file in the device's place (a container's stand-in) maps too, but a
 // read past its end would fault: it must hold the whole page.
 bool HoldsAPage(int fd) {
-  struct stat status {};
+  struct stat status = {};
   return fstat(fd, &status) == 0 &&
          !(S_ISREG(status.st_mode) &&
            status.st_size < static_cast<off_t>(MappedBytes));
