@@ -7,6 +7,7 @@
 
 #include "hot_path.h"
 #include "leap_test.h"
+#include "output_check.h"
 #include "platform_clocks.h"
 
 std::uint32_t PrintLeapReport(LeapTestState& state) {
@@ -33,7 +34,7 @@ std::uint32_t PrintLeapReport(LeapTestState& state) {
   std::printf("\n");
   // Without this a report to a file or pipe could sit in the buffer until
   // the process is stopped, and be lost with it.
-  std::fflush(stdout);
+  FlushOutputOrExit();
   return tick;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "hot_path.h"
+#include "output_check.h"
 #include "platform_clocks.h"
 
 namespace {
@@ -55,7 +56,7 @@ int NextPosition(int position) {
 
 LEAPCHECK_COLD_PATH void PrintCounterFailure(int error) {
   std::printf("QPC() failed with error %d\n", error);
-  std::fflush(stdout);
+  FlushOutputOrExit();
 }
 
 // Reads the counter, reporting a failure at once; the pass goes on with
@@ -118,7 +119,7 @@ void StartLeapTest(LeapTestState& state) {
   state = LeapTestState{};
   if (!ReadCounterFrequency(state.frequency, state.tick)) {
     std::printf("QPF() failed with error %d\n", LastPlatformError());
-    std::fflush(stdout);
+    FlushOutputOrExit();
     state.frequency = 0;
   }
   if (state.frequency < 0) {
@@ -192,7 +193,7 @@ LEAPCHECK_HOT_PATH void RunLeapTestPasses(LeapTestState& state,
 void RunLeapTest() {
   LeapTestState state;
   StartLeapTest(state);
-  std::fflush(stdout);
+  FlushOutputOrExit();
   for (;;) {
     RunLeapTestPasses(state, UINT64_MAX);  // thousands of years of passes
   }

@@ -2,8 +2,11 @@
 
 #include "chipset_check.h"
 #include "leap_test.h"
+#include "output_check.h"
+#include "platform.h"
 
 int main(int argc, char** /*argv*/) {
+  PrepareStandardOutput();
   std::printf("Performance Counter Time Leap Check Tool\n");
   std::printf("see https://support.windows.com/kb/274323/en-us\n");
 
@@ -20,6 +23,7 @@ int main(int argc, char** /*argv*/) {
   // the test.
   if (argc < 2) {
     std::printf("use runtest as commandline parameter to run the test code\n");
+    FlushOutputOrExit();  // a check that never reached its reader is no pass
     return 0;
   }
   std::printf("Running Test Code\n");

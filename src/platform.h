@@ -9,6 +9,10 @@
 
 #include "platform_types.h"  // PciKeySource for this target
 
+// Readies standard output before its first line, where the platform needs
+// that; the bytes written stay the same.
+void PrepareStandardOutput();
+
 enum class PciKeyResult {
   Found,        // the name at this index was written
   NoMoreItems,  // the normal end of the enumeration

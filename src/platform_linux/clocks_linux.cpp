@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 #include "hpet.h"
 #include "platform_clocks.h"
@@ -261,9 +262,10 @@ bool MeasureAndChooseClocks(const ClockPaths& paths, std::int64_t& frequency,
 #endif
 }
 
-// Once the clocks are chosen the run says which it compares against, on
-// standard error (standard output is the report's alone), and needs root
-// no longer.
+// Once the clocks are chosen the run needs root no longer, and then says
+// which clock it compares against and what it kept, on standard error
+// (standard output is the report's alone), so that the log shows the state
+// the test runs in. A run that could not give up a right it held stops.
 bool ReadCounterFrequency(std::int64_t& frequency, TickClock& tick) {
   constexpr ClockPaths SystemPaths{
       "/dev/hpet", "/sys/firmware/acpi/tables/FACP", "/proc/ioports",
@@ -272,11 +274,18 @@ bool ReadCounterFrequency(std::int64_t& frequency, TickClock& tick) {
   const bool measured =
       MeasureAndChooseClocks(SystemPaths, frequency, tick, choice);
   const int error = errno;
+  const PrivilegeDrop drop = GiveUpPrivileges(SystemPrivilegeCalls());
   constexpr std::size_t LineCapacity = 512;
   char line[LineCapacity];
   FormatTickLine(choice, line, LineCapacity);
   std::fprintf(stderr, "%s\n", line);
-  GiveUpPrivileges();
+  if (drop.outcome != DropOutcome::Done) {
+    FormatPrivilegeLine(drop, line, LineCapacity);
+    std::fprintf(stderr, "%s\n", line);
+  }
+  if (drop.outcome == DropOutcome::Failed) {
+    std::exit(EXIT_FAILURE);
+  }
   errno = error;  // LastPlatformError reports the measurement's failure
   return measured;
 }

@@ -16,6 +16,9 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t),
 
 }  // namespace
 
+// The C runtime's own buffering, as it comes.
+void PrepareStandardOutput() {}
+
 bool OpenPciKeys(PciKeySource& source) {
   source.key = nullptr;
   return RegOpenKeyExW(HKEY_LOCAL_MACHINE,

@@ -29,5 +29,26 @@ kill -STOP "$pid"  # freeze the output while it is checked
 
 check_leap_output "$work/out"
 [ "$failures" -eq 0 ] && [ -z "${SHOW_OUTPUT:-}" ] || { echo "--- output:"; cat "$work/out"; }
+{ disown "$pid"; kill -9 "$pid"; } 2> /dev/null
+
+# A report whose reader is gone, with SIGPIPE ignored as systemd leaves it:
+# not lost in silence, but one line naming the error and a failed run.
+mkfifo "$work/fifo"
+head -c 1 "$work/fifo" > /dev/null &
+reader=$!
+(trap '' PIPE; exec "$program" runtest > "$work/fifo" 2> "$work/errors") &
+pid=$!
+wait "$reader"
+for ((stall = 0; stall < MaxStalls; stall++)); do
+  kill -0 "$pid" 2> /dev/null || break
+  kill -STOP "$pid"; sleep 1; kill -CONT "$pid"; sleep 0.3
+done
+kill -9 "$pid" 2> /dev/null  # still running: the report was lost
+wait "$pid"
+status=$?
+pid=
+lost=$(grep -v '^leapcheck: tick count: ' "$work/errors")
+[ "$status" -eq 1 ] && [ "$lost" = "leapcheck: cannot write standard output: Broken pipe" ] ||
+  fail "a report to a closed pipe: exit status $status, standard error: $lost"
 [ "$failures" -eq 0 ] && echo "real_leaps: all checks passed"
 exit "$failures"

@@ -87,6 +87,8 @@ PciKeyResult EnumPciKey(PciKeySource& source, std::uint32_t index,
   return PciKeyResult::Found;
 }
 
+void PrepareStandardOutput() {}
+
 bool ClosePciKeys(PciKeySource& source) {
   ++Registry().closeCount;
   source.open = false;

@@ -255,6 +255,8 @@ check_machine() {  # name, has an HPET (0 or 1)
       fail "$name: nocaps has $field $(status "$dir/nocaps" "$field")"
   done
   [ "$(status "$dir/nocaps" NoNewPrivs)" = 1 ] || fail "$name: nocaps may gain privileges"
+  grep -qx "leapcheck: still user 0 (root), without capabilities: no CAP_SETUID and CAP_SETGID to become user 65534" \
+    "$dir/nocaps.err" || fail "$name: nocaps does not say what it keeps: $(cat "$dir/nocaps.err")"
 }
 
 check_machine pc 1

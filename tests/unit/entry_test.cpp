@@ -1,6 +1,7 @@
 // Runs the program built on the fake platform with chosen argument vectors
 // and compares its whole output.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -25,7 +26,10 @@ struct RunResult {
   std::string output;
 };
 
-RunResult RunFakeProgram(const char* scenario, std::vector<const char*> argv) {
+// Standard output is read back; where `outputPath` names a file, standard
+// output goes there and standard error is read back instead.
+RunResult RunFakeProgram(const char* scenario, std::vector<const char*> argv,
+                         const char* outputPath = nullptr) {
   std::string scenarioVariable =
       std::string("LEAPCHECK_FAKE_SCENARIO=") + scenario;
   std::vector<char*> env{const_cast<char*>(scenarioVariable.c_str()), nullptr};
@@ -45,7 +49,13 @@ RunResult RunFakeProgram(const char* scenario, std::vector<const char*> argv) {
   EXPECT_EQ(0, pipe(pipeFds));
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+  if (outputPath != nullptr) {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath,
+                                     O_WRONLY, 0);
+  }
+  posix_spawn_file_actions_adddup2(
+      &actions, pipeFds[1],
+      outputPath != nullptr ? STDERR_FILENO : STDOUT_FILENO);
   posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
   pid_t pid = 0;
   const int spawned =
@@ -145,6 +155,21 @@ TEST(EntryTest, RegistryFailureStillStartsTheTestAndLeapsAreReported) {
             leap.output.find("Running Test Code\n      Previous 9:  0\n"));
   EXPECT_NE(std::string::npos,
             leap.output.find("LEAP: Current:     100000  delta = 100000\n"));
+}
+
+// A full disk: the lines are lost, and the run says so and fails instead of
+// passing for a quiet one.
+TEST(EntryTest, OutputThatCannotBeWrittenEndsTheRunWithAnError) {
+  const std::string lost =
+      "leapcheck: cannot write standard output: No space left on device\n";
+  const RunResult check = RunFakeProgram("ok", {"leapcheck"}, "/dev/full");
+  EXPECT_EQ(1, check.exitStatus);
+  EXPECT_EQ(lost, check.output);
+
+  const RunResult test =
+      RunFakeProgram("leap", {"leapcheck", "runtest"}, "/dev/full");
+  EXPECT_EQ(1, test.exitStatus);
+  EXPECT_EQ(lost, test.output);
 }
 
 }  // namespace
