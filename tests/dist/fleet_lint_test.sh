@@ -1,7 +1,9 @@
 #!/bin/bash
 # ansible-lint on the playbook and its role, with its strictest profile and
 # without the network, Ansible's own syntax check, the playbook run without
-# a part (it must refuse, saying how to choose one), and the role's module:
+# a part (it must refuse, saying how to choose one; fleet_test.sh tries
+# the same with Debian 13's Ansible), the role's variables as ansible-doc
+# shows them, and the role's module:
 # its documentation as ansible-doc reads it, and its work on journal entries
 # made up (leapcheck_info_test.py, with Ansible's Python).
 #   fleet_lint_test.sh SOURCE_DIR
@@ -26,6 +28,9 @@ status=$?
   { fail "without --tags: exit status $status"; cat "$work/none"; }
 ansible-doc -M ansible/roles/leapcheck/library leapcheck_info > "$work/doc" 2>&1 ||
   { fail "ansible-doc leapcheck_info"; cat "$work/doc"; }
+ansible-doc -t role -r ansible/roles leapcheck > "$work/role" 2>&1 &&
+  grep -q 'leapcheck_clock_seconds' "$work/role" ||
+  { fail "ansible-doc -t role leapcheck"; cat "$work/role"; }
 python=$(sed -n '1s/^#! *//p' "$(command -v ansible-playbook)")
 # -B: no bytecode beside the module, which the release would pack.
 $python -B "$src/tests/dist/leapcheck_info_test.py" "$src" > "$work/module" 2>&1 ||

@@ -1,6 +1,7 @@
 """The playbook's module leapcheck_info on journal entries made here: the
-tick count line's three forms, runs told apart by invocation, and which
-runs of an earlier boot a reboot ended.
+tick count line's three forms and one it does not read, runs told apart
+by invocation (a null message among them), which runs of an earlier boot a
+reboot ended, and a failing systemctl.
 Usage: python3 leapcheck_info_test.py SOURCE_DIR"""
 
 import json
@@ -14,13 +15,15 @@ LINE = "leapcheck: tick count: "
 
 
 class FakeModule:
-    """Answers journalctl's query for start jobs with the given entries."""
+    """Answers journalctl's query for start jobs with the given entries, or
+    any command with the given answer."""
 
-    def __init__(self, starts):
+    def __init__(self, starts, answer=None):
         self.starts = starts
+        self.answer = answer
 
     def run_command(self, _argv):
-        return 0, "\n".join(json.dumps(entry) for entry in self.starts), ""
+        return self.answer or (0, "\n".join(json.dumps(entry) for entry in self.starts), "")
 
 
 def entry(time, **fields):
@@ -44,6 +47,10 @@ class TickLine(unittest.TestCase):
                          (False, "a leap of the whole counter moves it too", "HPET: none"))
         for other in ("Running Test Code", LINE + "HPET, fast, independent of the counter"):
             self.assertIsNone(leapcheck_info.parse_tick(other))
+        # A tick line of another grammar is quoted, not taken for none.
+        self.assertEqual(leapcheck_info.tick_of(LINE + "HPET, fast\n"),
+                         ({}, "a tick line this playbook does not read: '" + LINE + "HPET, fast'"))
+        self.assertEqual(leapcheck_info.tick_of("Running Test Code"), ({}, ""))
 
 
 class Runs(unittest.TestCase):
@@ -56,6 +63,9 @@ class Runs(unittest.TestCase):
         entry(31, INVOCATION_ID="a", MESSAGE="Deactivated"),
         entry(40, INVOCATION_ID="b", JOB_TYPE="start", MESSAGE="Started"),
         entry(41, _SYSTEMD_INVOCATION_ID="b", MESSAGE="Running Test Code"),
+        # journalctl's null for a field too large, and bytes as numbers.
+        entry(42, _SYSTEMD_INVOCATION_ID="b", MESSAGE=None),
+        entry(43, _SYSTEMD_INVOCATION_ID="b", MESSAGE=list(b"LEAP: \xff")),
         # A start that the program never printed in is no run.
         entry(50, INVOCATION_ID="c", JOB_TYPE="start", MESSAGE="Started"),
     ]
@@ -65,6 +75,7 @@ class Runs(unittest.TestCase):
         self.assertEqual((first["invocation"], first["first"], first["stopping"]), ("a", 10, 30))
         self.assertTrue(first["clock"]["independent"])
         self.assertEqual((second["invocation"], second["stopping"], second["clock"]), ("b", None, {}))
+        self.assertEqual((first["reports"], second["reports"]), (1, 1))
 
     def test_ended_by_reboot(self):
         stopped, never = leapcheck_info.group_runs(self.entries)
@@ -75,6 +86,18 @@ class Runs(unittest.TestCase):
         # A start before the stop tells nothing.
         self.assertTrue(leapcheck_info.boot_ended_run(FakeModule([entry(25, UNIT="x.service")]), stopped))
         self.assertTrue(leapcheck_info.boot_ended_run(FakeModule(login), never))
+
+
+class State(unittest.TestCase):
+    def test_systemctl_failing(self):
+        # No answer is never "not active": the caller must not start a test.
+        for answer, error in (((1, "", "Failed to connect to bus: No such file\n"),
+                               "systemctl show: Failed to connect to bus: No such file"),
+                              ((0, "", ""), "systemctl show: exit status 0, no state")):
+            self.assertEqual(leapcheck_info.unit_state(FakeModule([], answer)), ({}, error))
+        state, error = leapcheck_info.unit_state(
+            FakeModule([], (0, "LoadState=loaded\nActiveState=inactive\nInvocationID=\n", "")))
+        self.assertEqual((state["ActiveState"], error), ("inactive", ""))
 
 
 if __name__ == "__main__":

@@ -17,10 +17,14 @@ description:
   - Where C(leapcheck.service) runs, the line is its run's, read from the
     journal, since a second run could find the HPET busy and tell of another
     clock. Where it does not, and I(run_seconds) is given, the test runs that
-    long.
+    long. Where systemd cannot tell whether it runs, nothing runs.
+  - On a host that systemd does not run (a container, WSL, Devuan), the
+    state is C(no-systemd), the test runs as elsewhere, and there are no
+    runs of the service.
   - With I(runs), the service's runs from the journal, those of this boot
-    (or where this boot has none the last one before it), with their lines,
-    reports and how long each ran. Changes nothing.
+    (or where this boot has none the last one before it), read with only
+    the fields needed; their lines go to a file on the host, not into the
+    result. Changes nothing but that file.
 options:
   run_seconds:
     description: How long the test runs to print its line; 0 runs nothing.
@@ -33,16 +37,38 @@ options:
 author: the leapcheck authors
 """
 
+EXAMPLES = r"""
+- name: Find the leap test's clock
+  leapcheck_info:
+    run_seconds: 2
+  become: true
+  register: leapcheck_clock
+
+- name: Read the service's runs
+  leapcheck_info:
+    runs: true
+  become: true
+  register: leapcheck_journal
+# Then fetch leapcheck_journal.lines_file and remove it on the host.
+"""
+
 RETURN = r"""
 state:
-  description: The unit's state (active, inactive, failed, ...), or not-found.
+  description: >-
+    The unit's state (active, inactive, failed, ...), not-found, no-systemd
+    where systemd does not run the host, or unknown where systemctl failed
+    (state_error says how).
+  returned: always
+  type: str
+state_error:
+  description: How systemctl failed; empty where it did not.
   returned: always
   type: str
 clock:
   description: >-
     The tick line's parts (line, clock, rate, independent, cannot_see, why)
     and where it came from (source: service or run); empty where there is
-    none, and clock_error says why.
+    none, and clock_error says why (a line that does not parse quoted).
   returned: always
   type: dict
 clock_error:
@@ -52,11 +78,21 @@ clock_error:
 runs:
   description: >-
     Each run shown, oldest first: invocation, this_boot, start, seconds,
-    running, ended_by_reboot, clock, reports (their times).
+    running, ended_by_reboot, clock, clock_error, reports (how many).
   returned: when runs
   type: list
-lines:
-  description: The program's lines of those runs as journalctl prints them.
+  elements: dict
+reports:
+  description: >-
+    The reports of the runs shown: count, and the first's and the last's
+    time as journalctl's short-iso-precise prints them (empty where none).
+  returned: when runs
+  type: dict
+lines_file:
+  description: >-
+    A file on the host with the runs' lines as journalctl's
+    short-iso-precise prints them, for the caller to fetch and remove;
+    empty where there is no run.
   returned: when runs
   type: str
 earlier_boots:
@@ -66,18 +102,26 @@ earlier_boots:
 """
 
 import json
+import os
 import re
+import tempfile
 import time
 
 from ansible.module_utils.basic import AnsibleModule
 
 UNIT = "leapcheck.service"
+PREFIX = "leapcheck: tick count: "
 # The line's fixed grammar; WHY runs to the end of the line.
 TICK = re.compile(
     r"^leapcheck: tick count: (?P<clock>.+?), (?P<rate>[0-9]+) Hz, "
     r"(?:(?P<independent>independent of the counter)"
     r"|follows the counter: (?P<cannot_see>.*?))"
     r"(?:; no timer of its own: (?P<why>.*))?$")
+# Only what the runs are read from: a report can be long, its other fields
+# longer, and a host that reports often has many.
+FIELDS = "--output-fields=MESSAGE,_SYSTEMD_INVOCATION_ID,INVOCATION_ID,JOB_TYPE,_BOOT_ID"
+# The most boots looked back for the last run before this one.
+BOOTS_BACK = 20
 
 
 def parse_tick(line):
@@ -95,18 +139,41 @@ def parse_tick(line):
     }
 
 
+def tick_of(line):
+    """(parts, error) for a line: its parts; or, for a tick line this
+    grammar does not read (a newer program's), the line quoted; or neither
+    for another line."""
+    line = line.rstrip("\n")
+    tick = parse_tick(line)
+    if tick:
+        return tick, ""
+    if line.startswith(PREFIX):
+        return {}, "a tick line this playbook does not read: '%s'" % line
+    return {}, ""
+
+
+def systemd_runs_host():
+    """Whether systemd runs this host (sd_booted's test)."""
+    return os.path.isdir("/run/systemd/system")
+
+
 def unit_state(module):
-    """LoadState, ActiveState and InvocationID of the unit."""
-    _, out, _ = module.run_command(
+    """LoadState, ActiveState and InvocationID of the unit, and how
+    systemctl failed (empty where it did not): a failed query is no
+    answer, never "not active"."""
+    rc, out, err = module.run_command(
         ["systemctl", "show", UNIT, "--property=LoadState,ActiveState,InvocationID"])
     fields = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
-    return fields
+    if rc != 0 or not fields.get("LoadState") or not fields.get("ActiveState"):
+        return {}, "systemctl show: %s" % (
+            " ".join(err.split())[:200] or "exit status %d, no state" % rc)
+    return fields, ""
 
 
 def journal_entries(module, args):
     """The journal's entries for the unit (as root), oldest first."""
     rc, out, err = module.run_command(
-        ["journalctl", "--no-pager", "--quiet", "--output=json", "--unit=" + UNIT] + args)
+        ["journalctl", "--no-pager", "--quiet", "--output=json", FIELDS, "--unit=" + UNIT] + args)
     if rc != 0:
         module.fail_json(msg="journalctl: " + (err.strip() or "exit status %d" % rc))
     return parse_json_lines(out)
@@ -117,18 +184,22 @@ def parse_json_lines(out):
     entries = []
     for line in out.splitlines():
         try:
-            entries.append(json.loads(line))
+            entry = json.loads(line)
         except ValueError:
             continue
+        if isinstance(entry, dict) and str(entry.get("__REALTIME_TIMESTAMP", "")).isdigit():
+            entries.append(entry)
     return entries
 
 
 def message(entry):
-    """An entry's message as text (journalctl gives bytes as numbers)."""
-    text = entry.get("MESSAGE", "")
+    """An entry's message as text: journalctl gives bytes as numbers, and
+    null for a field it leaves out (one too large)."""
+    text = entry.get("MESSAGE")
     if isinstance(text, list):
-        text = bytes(text).decode("utf-8", "replace")
-    return text
+        return bytes(number & 0xFF for number in text if isinstance(number, int)).decode(
+            "utf-8", "replace")
+    return text if isinstance(text, str) else ""
 
 
 def group_runs(entries):
@@ -144,7 +215,7 @@ def group_runs(entries):
         if run is None:
             run = {"invocation": invocation, "boot": entry.get("_BOOT_ID", ""),
                    "first": int(entry["__REALTIME_TIMESTAMP"]), "program": False,
-                   "clock": {}, "stopping": None}
+                   "clock": {}, "clock_error": "", "stopping": None, "reports": 0}
             by_id[invocation] = run
             runs.append(run)
         run["last"] = int(entry["__REALTIME_TIMESTAMP"])
@@ -155,9 +226,12 @@ def group_runs(entries):
             run["stopping"] = run["last"]
         if entry.get("_SYSTEMD_INVOCATION_ID") == invocation:
             run["program"] = True
-            tick = parse_tick(message(entry))
-            if tick and not run["clock"]:
-                run["clock"] = tick
+            text = message(entry)
+            if text.startswith("LEAP: "):
+                run["reports"] += 1
+            tick, error = tick_of(text)
+            if (tick or error) and not (run["clock"] or run["clock_error"]):
+                run["clock"], run["clock_error"] = tick, error
     # A start that systemd logged but the program never printed in is no
     # run of the test.
     return [run for run in runs if run["program"]]
@@ -178,8 +252,8 @@ def boot_ended_run(module, run):
     if run["stopping"] is None:
         return True
     rc, out, _ = module.run_command(
-        ["journalctl", "--no-pager", "--quiet", "--output=json", "_BOOT_ID=" + run["boot"],
-         "_PID=1", "JOB_TYPE=start"])
+        ["journalctl", "--no-pager", "--quiet", "--output=json", "--output-fields=UNIT",
+         "_BOOT_ID=" + run["boot"], "_PID=1", "JOB_TYPE=start"])
     if rc != 0:
         return False
     for entry in parse_json_lines(out):
@@ -199,29 +273,62 @@ def probe(module, seconds):
     rc, _, err = module.run_command(
         ["timeout", str(seconds), "/usr/bin/leapcheck", "runtest"])
     for line in err.splitlines():
-        tick = parse_tick(line)
-        if tick:
-            return tick, ""
+        tick, error = tick_of(line)
+        if tick or error:
+            return tick, error
     return {}, "the test printed no tick line in %d s (exit status %d%s)" % (
         seconds, rc, ": " + " ".join(err.split())[:200] if err.strip() else "")
 
 
+def boot_offsets(module):
+    """The journal's boots as journalctl numbers them: 0 for this one, -1,
+    -2 ... for earlier ones."""
+    _, out, _ = module.run_command(["journalctl", "--no-pager", "--quiet", "--list-boots"])
+    offsets = []
+    for line in out.splitlines():
+        words = line.split()
+        if words and re.match(r"^-?[0-9]+$", words[0]):
+            offsets.append(int(words[0]))
+    return offsets
+
+
+def scan_reports(lines):
+    """Count, first and last time of the reports in journalctl's short
+    output (the time is its first word)."""
+    times = [line.split(" ", 1)[0] for line in lines.splitlines() if "]: LEAP: " in line]
+    return {"count": len(times), "first": times[0] if times else "",
+            "last": times[-1] if times else ""}
+
+
+def write_lines(module, shown):
+    """The shown runs' lines to a file of their own; its path and the
+    reports in them."""
+    rc, lines, err = module.run_command(
+        ["journalctl", "--no-pager", "--quiet", "--output=short-iso-precise",
+         "--identifier=leapcheck"]
+        + ["_SYSTEMD_INVOCATION_ID=" + run["invocation"] for run in shown])
+    if rc != 0:
+        module.fail_json(msg="journalctl: " + (err.strip() or "exit status %d" % rc))
+    handle, path = tempfile.mkstemp(prefix="leapcheck-", suffix=".txt")
+    with os.fdopen(handle, "w") as out:
+        out.write(lines)
+    return path, scan_reports(lines)
+
+
 def show_runs(module, state):
-    """The runs of this boot, or the last one before it."""
+    """The runs of this boot, or the last one before it; only the boot read
+    that holds them."""
     boot = current_boot()
-    entries = journal_entries(module, [])
-    runs = group_runs(entries)
-    if not runs and any(entry.get("SYSLOG_IDENTIFIER") == "leapcheck" for entry in entries):
-        module.fail_json(msg="the journal names no run of the service (systemd 234 or later is needed)")
-    shown = [run for run in runs if run["boot"] == boot] or runs[-1:]
+    offsets = boot_offsets(module)
+    earlier = sorted((offset for offset in offsets if offset < 0), reverse=True)
+    shown = group_runs(journal_entries(module, ["--boot=0"]))
+    for offset in earlier[:BOOTS_BACK]:
+        if shown:
+            break
+        shown = group_runs(journal_entries(module, ["--boot=%d" % offset]))[-1:]
     now = int(time.time() * 1000000)
     running_id = state.get("InvocationID", "") if state.get("ActiveState") == "active" else ""
-    lines = ""
-    if shown:
-        _, lines, _ = module.run_command(
-            ["journalctl", "--no-pager", "--quiet", "--output=short-iso-precise",
-             "--identifier=leapcheck"]
-            + ["_SYSTEMD_INVOCATION_ID=" + run["invocation"] for run in shown])
+    path, reports = write_lines(module, shown) if shown else ("", scan_reports(""))
     result = []
     for run in shown:
         running = run["invocation"] == running_id
@@ -233,15 +340,24 @@ def show_runs(module, state):
             "running": running,
             "ended_by_reboot": run["boot"] != boot and boot_ended_run(module, run),
             "clock": run["clock"],
+            "clock_error": run["clock_error"],
+            "reports": run["reports"],
         })
-    return result, lines, earlier_boots(module)
+    return {"runs": result, "reports": reports, "lines_file": path, "earlier_boots": bool(earlier)}
 
 
-def earlier_boots(module):
-    """Whether the journal keeps a boot before this one (its list numbers
-    them 0 for this one, -1, -2 ... for earlier ones)."""
-    _, out, _ = module.run_command(["journalctl", "--no-pager", "--quiet", "--list-boots"])
-    return any(line.split()[0].startswith("-") for line in out.splitlines() if line.strip())
+def service_clock(module, state):
+    """The running service's tick line: its parts and the error."""
+    if not state.get("InvocationID"):
+        return {}, "the service runs, and this systemd names no run to read its line from"
+    for entry in journal_entries(module, ["_SYSTEMD_INVOCATION_ID=" + state["InvocationID"],
+                                          "--identifier=leapcheck"]):
+        tick, error = tick_of(message(entry))
+        if tick:
+            return dict(tick, source="service"), ""
+        if error:
+            return {}, error
+    return {}, "the service runs, and its tick line is not in the journal (yet)"
 
 
 def main():
@@ -249,31 +365,30 @@ def main():
         argument_spec={"run_seconds": {"type": "int", "default": 0},
                        "runs": {"type": "bool", "default": False}},
         supports_check_mode=True)
-    state = unit_state(module)
-    active = state.get("ActiveState") == "active"
-    result = {"changed": False,
-              "state": "not-found" if state.get("LoadState") == "not-found"
-                       else state.get("ActiveState", "unknown"),
+    result = {"changed": False, "state": "no-systemd", "state_error": "",
               "clock": {}, "clock_error": ""}
+    state, error = unit_state(module) if systemd_runs_host() else ({}, "")
+    if error:
+        result["state"], result["state_error"] = "unknown", error
+    elif state:
+        result["state"] = "not-found" if state["LoadState"] == "not-found" else state["ActiveState"]
     # A second test beside the service could find the HPET busy and name
-    # another clock than the service's: the service's own line, or nothing.
-    if active and not state.get("InvocationID"):
-        result["clock_error"] = "the service runs, and this systemd names no run to read its line from"
-    elif active:
-        for entry in journal_entries(module, ["_SYSTEMD_INVOCATION_ID=" + state["InvocationID"],
-                                              "--identifier=leapcheck"]):
-            tick = parse_tick(message(entry))
-            if tick:
-                result["clock"] = dict(tick, source="service")
-                break
-        else:
-            result["clock_error"] = "the service runs, and its tick line is not in the journal (yet)"
+    # another clock than the service's: the service's own line, or nothing;
+    # and where systemd cannot say whether it runs, nothing either.
+    if error:
+        result["clock_error"] = "not run: whether the service runs is not known (%s)" % error
+    elif state.get("ActiveState") == "active":
+        result["clock"], result["clock_error"] = service_clock(module, state)
     elif module.params["run_seconds"] > 0:
-        tick, error = probe(module, module.params["run_seconds"])
+        tick, result["clock_error"] = probe(module, module.params["run_seconds"])
         result["clock"] = dict(tick, source="run") if tick else {}
-        result["clock_error"] = error
     if module.params["runs"]:
-        result["runs"], result["lines"], result["earlier_boots"] = show_runs(module, state)
+        if error:
+            module.fail_json(msg=error, **result)
+        if state:
+            result.update(show_runs(module, state))
+        else:
+            result.update(runs=[], reports=scan_reports(""), lines_file="", earlier_boots=False)
     module.exit_json(**result)
 
 
