@@ -27,5 +27,8 @@ int main(int argc, char** /*argv*/) {
     return 0;
   }
   std::printf("Running Test Code\n");
+  // Here, while errno still holds the failed write's error: the timers'
+  // start, which reads files that may be missing, would overwrite it.
+  FlushOutputOrExit();
   RunLeapTest();
 }
