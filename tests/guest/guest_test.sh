@@ -7,11 +7,12 @@
 # timing program.
 # What the guests record comes back over their second serial port and is
 # checked here; it stays in BUILD_DIR/guest/MACHINE, with each console.
-#   guest_test.sh BUILD_DIR PROGRAM PASS_TIMING
+#   guest_test.sh BUILD_DIR PROGRAM PASS_TIMING STOP_BETWEEN
 set -u
 build=$1
 program=$(readlink -f "$2")
 timing=$(readlink -f "$3")
+stop_between=$(readlink -f "$4")
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/../lib/lib.sh"
 # The machines still running when the test ends early: timeout ends QEMU.
@@ -76,6 +77,16 @@ mkdir -p "$run/testlib"
 install -m 644 "$here"/../lib/*.sh "$run/testlib"
 install -m 755 "$program" "$run/leapcheck"
 install -m 755 "$timing" "$run/leapcheck_pass_timing"
+install -m 755 "$stop_between" "$run/leapcheck_stop_between"
+# Where the HPET's loop of passes has read the counter and not yet the
+# tick: the instruction after its time-stamp counter read, which the guest
+# holds its HPET runs at.
+objdump -d --no-show-raw-insn "$program" |
+  awk '/^[0-9a-f]+ <_Z24RunLeapTestPassesReadingI10HpetReader[^.>]*>:/ { inside = 1; next }
+       inside && /^$/ { exit }
+       inside && after { sub(/:.*/, ""); gsub(/ /, ""); print; exit }
+       inside && /\trdtsc/ { after = 1 }' > "$run/hpet_pass_offset"
+[ -s "$run/hpet_pass_offset" ] || fail "no counter read in the HPET's loop of passes"
 archive "$run" "$work/run.cpio.gz"
 cat "$base" "$work/run.cpio.gz" > "$work/initrd.gz"
 

@@ -168,19 +168,24 @@ chmod 600 /dev/hpet
 sleep $((started + 20 - SECONDS))
 for name in "${roots[@]}" unreadable; do mark "$name" quiet; done
 
-# Stops of every run at once, each its own. A stop falls between a pass's
-# two reads of the HPET's runs in about one stop in ten here (TCG
-# takes an interrupt only where a translated block begins, and the pass's
-# branch on its tick clock begins the one between them), so the six runs
-# share out the stops. A fault found in the background is a FAIL line in
-# the log, which the host counts.
-loops=()
-for name in "${roots[@]}"; do
-  stall_run "$name" 1 20 &
-  loops+=($!)
-done
+# Each HPET run held once between its counter read and its tick read, by a
+# breakpoint on the instruction after the counter read
+# (leapcheck_stop_between): each hold gives exactly one report. A stop
+# sent at a random moment lands there only by chance here (TCG takes an
+# interrupt only where a translated block begins), as the unreadable run's
+# do, which fall back to the kernel's clock. A fault found in the
+# background is a FAIL line in the log, which the host counts.
 stall_run unreadable 2 20 &
-loops+=($!)
+loops=($!)
+offset=$(cat /hpet_pass_offset)
+for name in "${roots[@]}"; do
+  run=$name
+  /leapcheck_stop_between "${pids[$name]}" "$offset" 1000 ||
+    fail "$name: not held between its reads"
+  for _ in $(seq 50); do [ "$(reports)" -ge 1 ] && break; sleep 0.1; done
+  sleep 0.3  # a second report, which must not come, would come within this
+  [ "$(reports)" -eq 1 ] || fail "$name: $(reports) reports from one hold between its reads"
+done
 wait "${loops[@]}"
 total() { cat "$@" | grep -c '^LEAP: '; }
 [ "$(total "$out"/root*.out)" -ge 1 ] || fail "no report from the HPET's runs"
