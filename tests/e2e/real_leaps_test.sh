@@ -2,7 +2,7 @@
 # Provokes real reports from the real program by stopping it for a second
 # at random moments (stall_for_reports in tests/lib/leap_output.sh), and checks every
 # report line by line.
-#   real_leaps.sh PROGRAM
+#   real_leaps_test.sh PROGRAM
 set -u
 set -m
 program=$1

@@ -3,7 +3,7 @@
 # still starts on its oldest Windows (the OS and subsystem versions in its
 # header, and exactly the imports of its reviewed list), and the embedded
 # manifest (resource 1 of type 24) requesting "asInvoker" without UI access.
-# Usage: check_pe.sh PROGRAM pe32|pe32+
+# Usage: pe_image_test.sh PROGRAM pe32|pe32+
 set -u
 program=$1
 format=$2

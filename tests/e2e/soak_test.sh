@@ -2,7 +2,7 @@
 # Soak: the leap test runs for a while (60 s by default) while two busy
 # loops keep both processors loaded, and must print no report: being
 # scheduled out is no leap.
-#   soak.sh PROGRAM [SECONDS]
+#   soak_test.sh PROGRAM [SECONDS]
 set -u
 program=$1
 seconds=${2:-60}
