@@ -86,17 +86,17 @@ check_report() {  # first line number, then the report's 20 lines
 
 # Checks a leap test's output as it stands: the start lines that
 # start_lines wrote to $work/header, then only whole reports, each line by
-# line.
-check_leap_output() {  # file
-  local header_lines start
+# line. A journal keeps no empty lines: there a report is its first 19.
+check_leap_output() {  # file [lines a report has: 20, or 19]
+  local header_lines start size=${2:-20}
   local -a body
   header_lines=$(wc -l < "$work/header")
   head -n "$header_lines" "$1" | cmp -s - "$work/header" ||
     fail "the output does not start with the check and 'Running Test Code'"
   mapfile -t body < <(tail -n +"$((header_lines + 1))" "$1")
-  [ $((${#body[@]} % 20)) -eq 0 ] ||
-    fail "${#body[@]} lines after the start, not whole reports of 20"
-  for ((start = 0; start + 20 <= ${#body[@]}; start += 20)); do
-    check_report $((header_lines + start + 1)) "${body[@]:start:20}"
+  [ $((${#body[@]} % size)) -eq 0 ] ||
+    fail "${#body[@]} lines after the start, not whole reports of $size"
+  for ((start = 0; start + size <= ${#body[@]}; start += size)); do
+    check_report $((header_lines + start + 1)) "${body[@]:start:size}" ""
   done
 }

@@ -44,6 +44,20 @@ void* operator new(std::size_t size) {
   return block;
 }
 void* operator new[](std::size_t size) { return operator new(size); }
+// The nothrow forms too (GoogleTest 1.15 allocates with them): else the
+// sanitizer's would allocate what the delete below frees, a mismatch.
+void* operator new(std::size_t size, const std::nothrow_t& /*tag*/) noexcept {
+  return operator new(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& /*tag*/) noexcept {
+  return operator new(size);
+}
+void operator delete(void* block, const std::nothrow_t& /*tag*/) noexcept {
+  std::free(block);
+}
+void operator delete[](void* block, const std::nothrow_t& /*tag*/) noexcept {
+  std::free(block);
+}
 void operator delete(void* block) noexcept { std::free(block); }
 void operator delete[](void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t /*size*/) noexcept {
