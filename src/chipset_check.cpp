@@ -41,17 +41,8 @@ bool IsSurrogatePair(char16_t high, char16_t low) {
   return high >= 0xD800 && high <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF;
 }
 
-}  // namespace
-
-bool IsBrokenChipset(const PciIdText& vendorId, const PciIdText& deviceId) {
-  return std::any_of(std::begin(KnownBrokenChipsets),
-                     std::end(KnownBrokenChipsets),
-                     [&](const KnownChipset& known) {
-                       return SamePciId(known.vendorId, vendorId) &&
-                              SamePciId(known.deviceId, deviceId);
-                     });
-}
-
+// Copies the ID at `first` .. `first + 3` of `keyName` into `id`, stopping
+// early where the name ends.
 void ExtractPciId(const char16_t (&keyName)[KeyNameCapacity], std::size_t first,
                   PciIdText& id) {
   std::size_t length = 0;
@@ -65,6 +56,17 @@ void ExtractPciId(const char16_t (&keyName)[KeyNameCapacity], std::size_t first,
   for (; length < PciIdTextSize; ++length) {
     id[length] = u'\0';
   }
+}
+
+}  // namespace
+
+bool IsBrokenChipset(const PciIdText& vendorId, const PciIdText& deviceId) {
+  return std::any_of(std::begin(KnownBrokenChipsets),
+                     std::end(KnownBrokenChipsets),
+                     [&](const KnownChipset& known) {
+                       return SamePciId(known.vendorId, vendorId) &&
+                              SamePciId(known.deviceId, deviceId);
+                     });
 }
 
 void ToConsoleText(const char16_t* text, char* out, std::size_t outSize) {
@@ -86,6 +88,29 @@ void ToConsoleText(const char16_t* text, char* out, std::size_t outSize) {
   out[written] = '\0';
 }
 
+namespace {
+
+// One device key's line: its name, vendor and device IDs, and verdict.
+// Returns whether it is a listed chipset.
+bool PrintDeviceLine(const char16_t (&keyName)[KeyNameCapacity]) {
+  PciIdText vendorId;
+  PciIdText deviceId;
+  ExtractPciId(keyName, VendorIdPosition, vendorId);
+  ExtractPciId(keyName, DeviceIdPosition, deviceId);
+  char nameText[KeyNameCapacity];
+  char vendorText[PciIdTextSize];
+  char deviceText[PciIdTextSize];
+  ToConsoleText(keyName, nameText, sizeof nameText);
+  ToConsoleText(vendorId, vendorText, sizeof vendorText);
+  ToConsoleText(deviceId, deviceText, sizeof deviceText);
+  const bool broken = IsBrokenChipset(vendorId, deviceId);
+  std::printf("%s   %s:%s   %s\n", nameText, vendorText, deviceText,
+              broken ? "broken" : "ok");
+  return broken;
+}
+
+}  // namespace
+
 ChipsetStatus CheckChipset() {
   PciKeySource source;
   if (!OpenPciKeys(source)) {
@@ -104,24 +129,8 @@ ChipsetStatus CheckChipset() {
       return ChipsetStatus::RegistryError;
     }
     keyName[KeyNameCapacity - 1] = u'\0';
-
-    PciIdText vendorId;
-    PciIdText deviceId;
-    ExtractPciId(keyName, VendorIdPosition, vendorId);
-    ExtractPciId(keyName, DeviceIdPosition, deviceId);
-    char nameText[KeyNameCapacity];
-    char vendorText[PciIdTextSize];
-    char deviceText[PciIdTextSize];
-    ToConsoleText(keyName, nameText, sizeof nameText);
-    ToConsoleText(vendorId, vendorText, sizeof vendorText);
-    ToConsoleText(deviceId, deviceText, sizeof deviceText);
-    std::printf("%s   %s:%s   ", nameText, vendorText, deviceText);
-
-    if (IsBrokenChipset(vendorId, deviceId)) {
+    if (PrintDeviceLine(keyName)) {
       brokenSeen = true;
-      std::printf("broken\n");
-    } else {
-      std::printf("ok\n");
     }
   }
   if (!ClosePciKeys(source)) {

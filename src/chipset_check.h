@@ -22,11 +22,6 @@ constexpr std::size_t KeyNameCapacity = 256;
 // True when the vendor and device IDs are one of the known-affected pairs.
 bool IsBrokenChipset(const PciIdText& vendorId, const PciIdText& deviceId);
 
-// Copies the ID at `first` .. `first + 3` of `keyName` into `id`, stopping
-// early where the name ends.
-void ExtractPciId(const char16_t (&keyName)[KeyNameCapacity], std::size_t first,
-                  PciIdText& id);
-
 // Writes `text` as printable ASCII into `out` (room for `outSize` bytes,
 // always terminated): every character outside 0x20..0x7E, a surrogate pair
 // included, becomes one '?', so a name can neither break the line nor send
