@@ -11,6 +11,12 @@ namespace {
 
 constexpr std::int64_t MillisecondsPerSecond = 1000;
 
+// current - previous modulo 2^64: the raw count difference of a report.
+std::uint64_t WrappingDifference(std::int64_t current, std::int64_t previous) {
+  return static_cast<std::uint64_t>(current) -
+         static_cast<std::uint64_t>(previous);
+}
+
 // Two's-complement reading of an unsigned value, without relying on the
 // implementation-defined narrowing conversion.
 std::int64_t ToSigned64(std::uint64_t value) {
@@ -54,6 +60,11 @@ int NextPosition(int position) {
   return position + 1 == SampleRingSize ? 0 : position + 1;
 }
 
+// Moves the ring to its next slot, the oldest.
+void AdvancePosition(SampleRing& ring) {
+  ring.position = NextPosition(ring.position);
+}
+
 LEAPCHECK_COLD_PATH void PrintCounterFailure(int error) {
   std::printf("QPC() failed with error %d\n", error);
   FlushOutputOrExit();
@@ -68,15 +79,6 @@ void ReadCounterOrReport(std::int64_t& sample) {
 }
 
 }  // namespace
-
-std::uint64_t WrappingDifference(std::int64_t current, std::int64_t previous) {
-  return static_cast<std::uint64_t>(current) -
-         static_cast<std::uint64_t>(previous);
-}
-
-void AdvancePosition(SampleRing& ring) {
-  ring.position = NextPosition(ring.position);
-}
 
 void StoreSample(SampleRing& ring, std::int64_t sample) {
   ring.slots[ring.position] = sample;
@@ -115,10 +117,61 @@ bool IsLeap(const LeapTestState& state, std::int64_t currentSample,
   return discrepancy > LeapThresholdMs || discrepancy < -LeapThresholdMs;
 }
 
+namespace {
+
+// The uncommon end of a pass: the full comparison and the leap report.
+// Never inlined into the loop of passes, so that the loop stays short and
+// holds only what a quiet pass needs in its registers.
+// Prints the report of the leap just found and reads the nine samples after
+// it. Returns the tick count read right after the ninth: the next pass
+// measures both intervals from that moment, so that time spent printing
+// (a blocked console or pipe) falls into both and is no leap.
+std::uint32_t PrintLeapReport(LeapTestState& state) {
+  SampleRing& ring = state.ring;
+  for (int n = ReportSampleCount; n >= 1; --n) {
+    std::printf("      Previous %d:  %" PRIX64 "\n", n,
+                static_cast<std::uint64_t>(ring.slots[ring.position]));
+    AdvancePosition(ring);
+  }
+  std::printf("LEAP: Current:     %" PRIX64 "  delta = %" PRIX64 "\n",
+              static_cast<std::uint64_t>(state.currentSample),
+              WrappingDifference(state.currentSample, state.previousSample));
+  std::uint32_t tick = 0;
+  for (int i = 1; i <= ReportSampleCount; ++i) {
+    ReadCounter(state.currentSample);  // a failure here just repeats a value
+    if (i == ReportSampleCount) {
+      tick = ReadTickCount(
+          state.tick);  // the next pass's intervals start together
+    }
+    std::printf("      Next     %d:  %" PRIX64 "\n", i,
+                static_cast<std::uint64_t>(state.currentSample));
+    StoreSample(ring, state.currentSample);
+  }
+  std::printf("\n");
+  // Without this a report to a file or pipe could sit in the buffer until
+  // the process is stopped, and be lost with it.
+  FlushOutputOrExit();
+  return tick;
+}
+
+// The rest of a pass that may be a leap: the full comparison and, on a
+// leap, the report. Returns the tick count the next pass measures from:
+// `currentTick`, or after a report the one PrintLeapReport read.
+LEAPCHECK_COLD_PATH std::uint32_t ReportIfLeap(LeapTestState& state,
+                                               std::uint32_t currentTick) {
+  if (IsLeap(state, state.currentSample, currentTick)) {
+    return PrintLeapReport(state);
+  }
+  return currentTick;
+}
+
+}  // namespace
+
 void StartLeapTest(LeapTestState& state) {
   state = LeapTestState{};
-  if (!ReadCounterFrequency(state.frequency, state.tick)) {
-    std::printf("QPF() failed with error %d\n", LastPlatformError());
+  int error = 0;
+  if (!StartClocks(state.frequency, state.tick, error)) {
+    std::printf("QPF() failed with error %d\n", error);
     FlushOutputOrExit();
     state.frequency = 0;
   }
@@ -141,17 +194,19 @@ void StartLeapTest(LeapTestState& state) {
 //
 // `readTick` is the platform's reader of the clock in use: the loop is
 // compiled once for each, so that a pass carries nothing of the others.
+// It ends early where the platform leaves that clock for another (a timer
+// that went wrong), and returns the passes left.
 template <typename TickReader>
-LEAPCHECK_HOT_PATH void RunLeapTestPassesReading(LeapTestState& state,
-                                                 std::uint64_t passes,
-                                                 TickReader readTick) {
+LEAPCHECK_HOT_PATH std::uint64_t RunLeapTestPassesReading(LeapTestState& state,
+                                                          std::uint64_t passes,
+                                                          TickReader readTick) {
   std::int64_t* const slots = state.ring.slots;
   TickClock tick = state.tick;
   const std::uint64_t quietCounts = state.quietCounts;
   std::int64_t previousSample = state.previousSample;
   std::uint32_t previousTick = state.previousTick;
   int position = state.ring.position;
-  for (; passes != 0; --passes) {
+  for (; passes != 0 && readTick.InUse(tick); --passes) {
     std::int64_t currentSample = previousSample;  // kept if the read fails
     ReadCounterOrReport(currentSample);
     std::uint32_t currentTick = readTick(tick);
@@ -179,15 +234,19 @@ LEAPCHECK_HOT_PATH void RunLeapTestPassesReading(LeapTestState& state,
   state.previousTick = previousTick;
   state.ring.position = position;
   state.tick = tick;
+  return passes;
 }
 
 // Kept apart from its callers like the loops, so that the program and the
-// timing programs call the same ones.
+// timing programs call the same ones. A clock is left at most once for the
+// next, which is never left: the loop turns a few times at most.
 LEAPCHECK_HOT_PATH void RunLeapTestPasses(LeapTestState& state,
                                           std::uint64_t passes) {
-  WithTickReader(state.tick, [&state, passes](auto readTick) {
-    RunLeapTestPassesReading(state, passes, readTick);
-  });
+  while (passes != 0) {
+    WithTickReader(state.tick, [&state, &passes](auto readTick) {
+      passes = RunLeapTestPassesReading(state, passes, readTick);
+    });
+  }
 }
 
 void RunLeapTest() {

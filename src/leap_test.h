@@ -30,12 +30,6 @@ struct LeapTestState {
   TickClock tick;  // what the tick count keeps between reads
 };
 
-// current - previous modulo 2^64: the raw count difference of a report.
-std::uint64_t WrappingDifference(std::int64_t current, std::int64_t previous);
-
-// Moves the ring to its next slot, the oldest.
-void AdvancePosition(SampleRing& ring);
-
 // Writes a sample into the oldest slot and advances past it.
 void StoreSample(SampleRing& ring, std::int64_t sample);
 
@@ -58,18 +52,6 @@ std::int32_t TickDiscrepancyMs(std::int32_t counterIntervalMs,
 // Never a leap without a frequency.
 bool IsLeap(const LeapTestState& state, std::int64_t currentSample,
             std::uint32_t currentTick);
-
-// Prints the report of the leap just found and reads the nine samples after
-// it. Returns the tick count read right after the ninth: the next pass
-// measures both intervals from that moment, so that time spent printing
-// (a blocked console or pipe) falls into both and is no leap.
-std::uint32_t PrintLeapReport(LeapTestState& state);
-
-// The rest of a pass that may be a leap: the full comparison and, on a
-// leap, the report. Returns the tick count the next pass measures from:
-// `currentTick`, or after a report the one PrintLeapReport read. Apart from
-// the passes, so that their loop keeps only what a quiet pass needs.
-std::uint32_t ReportIfLeap(LeapTestState& state, std::uint32_t currentTick);
 
 // Reads the frequency, the first tick and the first sample.
 void StartLeapTest(LeapTestState& state);

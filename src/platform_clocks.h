@@ -12,14 +12,15 @@
 // - `WithTickReader(tick, pass)`: calls `pass` once with a reader made for
 //   the clock in use, `reader(tick)` returning what ReadTickCount would, so
 //   that the loop of passes is compiled once for each clock and carries
-//   nothing of the others.
+//   nothing of the others; `reader.InUse(tick)` false once the platform
+//   has left that clock for another.
 #include "tick_clock.h"
 
-// Counts per second of the high-resolution counter. Also chooses the clock
-// of the tick count, checking a timer of the platform's own against the
-// system's clock in the same measurement; `tick` is ready to read even
-// when the frequency is not.
-bool ReadCounterFrequency(std::int64_t& frequency, TickClock& tick);
+// Starts the clocks: the counts per second of the high-resolution counter
+// (false, and the platform's `error` number, where they cannot be had) and
+// the tick count's clock, chosen where the platform has more than one;
+// `tick` is ready to read even when the frequency is not.
+bool StartClocks(std::int64_t& frequency, TickClock& tick, int& error);
 
 // Reads the high-resolution counter; on failure `counter` keeps its value.
 bool ReadCounter(std::int64_t& counter);

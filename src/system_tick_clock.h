@@ -13,6 +13,10 @@ struct SystemTickReader {
   std::uint32_t operator()(Clock& tick) const {
     return ReadTickCount(tick);
   }
+  template <typename Clock>
+  static bool InUse(const Clock& /*tick*/) {
+    return true;  // the one clock
+  }
 };
 
 template <typename Pass>

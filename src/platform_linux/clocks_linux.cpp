@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "hot_path.h"
 #include "hpet.h"
 #include "platform_clocks.h"
 #include "pm_timer.h"
@@ -33,6 +34,20 @@ namespace {
 
 constexpr std::int64_t NanosecondsPerSecond = 1000000000;
 constexpr std::uint64_t MillisecondsPerSecond = 1000;
+
+constexpr ClockPaths SystemPaths{
+    {"/dev/hpet", "/sys/firmware/acpi/tables/HPET"},
+    "/sys/firmware/acpi/tables/FACP",
+    "/proc/ioports",
+    "/sys/devices/system/clocksource/clocksource0/current_clocksource"};
+
+// The clock's line, on standard error: standard output is the report's.
+void PrintTickLine(const TickChoice& choice) {
+  constexpr std::size_t LineCapacity = 512;
+  char line[LineCapacity];
+  FormatTickLine(choice, line, LineCapacity);
+  std::fprintf(stderr, "%s\n", line);
+}
 
 bool ReadClockNanoseconds(clockid_t clock, std::int64_t& nanoseconds) {
   timespec now{};
@@ -182,7 +197,7 @@ bool MeasureClocks(const TimerCandidates& timers, ClockPair& start,
 TimerCandidates OpenTimers(const ClockPaths& paths, TickChoice& choice) {
   TimerCandidates timers{};
   if (LEAPCHECK_HPET_TICK) {
-    timers.hpet = MapHpet(paths.hpetDevice, timers.hpetPeriod, choice.hpet);
+    timers.hpet = MapHpet(paths.hpet, timers.hpetPeriod, choice.hpet);
   } else {
     choice.hpet = TimerRefusal::NotThisProcessor;
   }
@@ -210,7 +225,9 @@ void ChooseTick(TimerCandidates& timers, const ClockPair& start,
     tick.source = TickSource::Hpet;
     tick.hpetCounter = HpetMainCounter(timers.hpet);
     StartWrappingTimer(tick.timer, HpetCounterBits, HpetRate(timers.hpetPeriod),
-                       end.hpetLow, CoarseMilliseconds());
+                       end.hpetLow, CoarseMilliseconds(),
+                       RawClockSample{end.hpetLow - start.hpetLow, nanoseconds,
+                                      end.nanoseconds, 0, 0});
     choice.hertz = TimerHertz(HpetRate(timers.hpetPeriod));
     choice.pmTimer = TimerRefusal::None;
   } else if (timers.hpet != nullptr) {
@@ -234,8 +251,12 @@ void ChooseTick(TimerCandidates& timers, const ClockPair& start,
                       nanoseconds)) {
     tick.source = TickSource::PmTimer;
     tick.pmTimerPort = timers.pmTimer.port;
-    StartWrappingTimer(tick.timer, timers.pmTimer.bits, PmTimerRate,
-                       end.pmTimerLow, CoarseMilliseconds());
+    tick.hpetRefusal = choice.hpet;
+    StartWrappingTimer(
+        tick.timer, timers.pmTimer.bits, PmTimerRate, end.pmTimerLow,
+        CoarseMilliseconds(),
+        RawClockSample{(end.pmTimerLow - start.pmTimerLow) & mask, nanoseconds,
+                       end.nanoseconds, 0, 0});
     choice.hertz = TimerHertz(PmTimerRate);
     return;
   }
@@ -311,31 +332,34 @@ bool MeasureAndChooseClocks(const ClockPaths& paths, std::int64_t& frequency,
 #endif
 }
 
-// Once the clocks are chosen the run needs root no longer, and then says
-// which clock it compares against and what it kept, on standard error
+namespace {
+
+// Which clock the run compares against and what it kept, on standard error
 // (standard output is the report's alone), so that the log shows the state
 // the test runs in. A run that could not give up a right it held stops.
-bool ReadCounterFrequency(std::int64_t& frequency, TickClock& tick) {
-  constexpr ClockPaths SystemPaths{
-      "/dev/hpet", "/sys/firmware/acpi/tables/FACP", "/proc/ioports",
-      "/sys/devices/system/clocksource/clocksource0/current_clocksource"};
-  TickChoice choice{};
-  const bool measured =
-      MeasureAndChooseClocks(SystemPaths, frequency, tick, choice);
-  const int error = errno;
-  const PrivilegeDrop drop = GiveUpPrivileges(SystemPrivilegeCalls());
-  constexpr std::size_t LineCapacity = 512;
-  char line[LineCapacity];
-  FormatTickLine(choice, line, LineCapacity);
-  std::fprintf(stderr, "%s\n", line);
+void AnnounceClocks(const TickChoice& choice, const PrivilegeDrop& drop) {
+  PrintTickLine(choice);
   if (drop.outcome != DropOutcome::Done) {
+    constexpr std::size_t LineCapacity = 512;
+    char line[LineCapacity];
     FormatPrivilegeLine(drop, line, LineCapacity);
     std::fprintf(stderr, "%s\n", line);
   }
   if (drop.outcome == DropOutcome::Failed) {
     std::exit(EXIT_FAILURE);
   }
-  errno = error;  // LastPlatformError reports the measurement's failure
+}
+
+}  // namespace
+
+// Measures and chooses; then the run needs root no longer, gives it up, and
+// says so.
+bool StartClocks(std::int64_t& frequency, TickClock& tick, int& error) {
+  TickChoice choice{};
+  const bool measured =
+      MeasureAndChooseClocks(SystemPaths, frequency, tick, choice);
+  error = measured ? 0 : errno;
+  AnnounceClocks(choice, GiveUpPrivileges(SystemPrivilegeCalls()));
   return measured;
 }
 
@@ -368,21 +392,70 @@ std::uint32_t CoarseMilliseconds() {
   return static_cast<std::uint32_t>(milliseconds);
 }
 
-// The kernel's coarse clock goes with every read of a timer, to tell how
-// long ago the last one was: that costs little beside the timer's read. It
-// is read first: a stop is taken after an instruction, and most often after
-// the uncached read, which takes longest; there it falls between two
-// passes, into both of their intervals, as it does between the reads of
-// the kernel's clock.
-std::uint32_t ReadHpetTick(TickClock& tick) {
-  const std::uint32_t systemTick = CoarseMilliseconds();
-  return AdvanceWrappingTimer(tick.timer, *tick.hpetCounter, systemTick);
+namespace {
+
+std::uint32_t ReadTimerLow(const TickClock& tick) {
+  return tick.source == TickSource::Hpet
+             ? *tick.hpetCounter
+             : ReadPmTimer(tick.pmTimerPort, tick.timer.mask);
 }
 
-std::uint32_t ReadPmTimerTick(TickClock& tick) {
-  const std::uint32_t systemTick = CoarseMilliseconds();
-  return AdvanceWrappingTimer(
-      tick.timer, ReadPmTimer(tick.pmTimerPort, tick.timer.mask), systemTick);
+// The timer that went wrong is let go (its comparator or port freed), and
+// the kernel's clock read on from the timer's last count and the time since
+// it, so that the change shows as no leap; the line says so, once.
+LEAPCHECK_COLD_PATH std::uint32_t LeaveTimer(TickClock& tick, TimerRead read,
+                                             std::uint32_t systemTick) {
+  const TimerRefusal why = read == TimerRead::Stopped ? TimerRefusal::Stopped
+                                                      : TimerRefusal::WentBack;
+  const bool hpet = tick.source == TickSource::Hpet;
+  TickChoice choice{TickSource::KernelClockAfterTimer,
+                    MillisecondsPerSecond,
+                    hpet ? why : tick.hpetRefusal,
+                    hpet ? TimerRefusal::LetGo : why,
+                    {}};
+  ReadClocksource(SystemPaths.clocksource, choice.clocksource);
+  const std::uint32_t milliseconds =
+      TimerMilliseconds(tick.timer.count, tick.timer.millisecondsPerCountQ64) +
+      (systemTick - tick.timer.guardTick);
+  tick.afterTimerOffset = milliseconds - systemTick;
+  if (hpet) {
+    UnmapHpetByCounter(tick.hpetCounter);
+  } else {
+    ClosePmTimer(PmTimerPort{tick.pmTimerPort, 0});
+  }
+  tick.source = TickSource::KernelClockAfterTimer;
+  PrintTickLine(choice);
+  return milliseconds;
+}
+
+}  // namespace
+
+// A read that does not look right is taken again a few times: a one-off
+// glitch, or a stop of the program between the kernel's clock and the
+// timer, reads right the next time; a timer that reads back or still every
+// time is left.
+LEAPCHECK_COLD_PATH std::uint32_t ReadTimerAgain(TickClock& tick) {
+  constexpr int Reads = 64;
+  TimerRead read = TimerRead::Plausible;
+  std::uint32_t systemTick = 0;
+  for (int i = 0; i < Reads; ++i) {
+    systemTick = CoarseMilliseconds();
+    const std::uint32_t low = ReadTimerLow(tick);
+    read = ClassifyTimerRead(tick.timer, low, systemTick);
+    if (read == TimerRead::Plausible) {
+      return AdvanceWrappingTimer(tick.timer, low, systemTick,
+                                  ReadRawNanoseconds);
+    }
+  }
+  return read == TimerRead::SlightlyBack
+             ? HoldWrappingTimer(tick.timer, systemTick)
+             : LeaveTimer(tick, read, systemTick);
+}
+
+std::int64_t ReadRawNanoseconds() {
+  std::int64_t nanoseconds = 0;
+  return ReadClockNanoseconds(CLOCK_MONOTONIC_RAW, nanoseconds) ? nanoseconds
+                                                                : 0;
 }
 
 std::uint32_t ReadTickCount(TickClock& tick) {

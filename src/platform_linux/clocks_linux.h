@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "hpet.h"
 #include "platform_clocks.h"
 #include "tick_line.h"
 
@@ -18,13 +19,13 @@ std::int64_t MeasuredCounterRate(std::uint64_t counts,
 // Where the timers and the kernel's clocksource are looked for; tests point
 // them at files of their own.
 struct ClockPaths {
-  const char* hpetDevice;   // /dev/hpet
+  HpetPaths hpet;           // /dev/hpet, the firmware's table
   const char* fadt;         // the FADT, /sys/firmware/acpi/tables/FACP
   const char* ioports;      // /proc/ioports
   const char* clocksource;  // the kernel's current clocksource
 };
 
-// ReadCounterFrequency without its line and without giving up privileges:
+// StartClocks without its line and without giving up privileges:
 // measures the counter's rate, chooses the tick count and says in `choice`
 // which and why.
 bool MeasureAndChooseClocks(const ClockPaths& paths, std::int64_t& frequency,

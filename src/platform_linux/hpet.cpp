@@ -18,20 +18,29 @@ constexpr int PeriodWord = 1;
 constexpr int MainCounterWord = 0xF0 / 4;
 constexpr std::size_t MappedBytes = 4096;  // the one page the kernel maps
 
-TimerRefusal RefusalOfOpen(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENXIO:
-    case ENODEV:
-      return TimerRefusal::Missing;
-    case EACCES:
-    case EPERM:
-      return TimerRefusal::NeedsRoot;
-    case EBUSY:
-      return TimerRefusal::Busy;
-    default:
-      return TimerRefusal::Unreadable;
+// The driver answers EBUSY where no HPET has a comparator left, and so
+// also where the machine has none at all: the firmware's table tells them
+// apart, and tells a missing driver (or a container's own /dev) from none.
+TimerRefusal RefusalOfOpen(int error, const char* table) {
+  const TimerRefusal refusal = RefusalOfError(error);
+  struct stat status = {};
+  const bool listed = stat(table, &status) == 0;
+  if (refusal != TimerRefusal::Busy && refusal != TimerRefusal::Missing) {
+    return refusal;
   }
+  if (!listed) {
+    return TimerRefusal::Missing;
+  }
+  return refusal == TimerRefusal::Missing ? TimerRefusal::NoDriver : refusal;
+}
+
+// The driver refuses a mapping with EACCES unless booted with hpet_mmap=1,
+// and with ENOSYS where it was built without mappings or the registers
+// share their page; the option helps only the first.
+TimerRefusal RefusalOfMapping(int error) {
+  return error == EACCES   ? TimerRefusal::MappingOff
+         : error == ENOSYS ? TimerRefusal::MappingUnsupported
+                           : TimerRefusal::Unreadable;
 }
 
 // A file in the device's place (a container's stand-in) maps too, but a
@@ -50,13 +59,13 @@ bool IsValidHpetPeriod(std::uint32_t periodFemtoseconds) {
          periodFemtoseconds <= MaxHpetPeriodFemtoseconds;
 }
 
-const volatile std::uint32_t* MapHpet(const char* path,
+const volatile std::uint32_t* MapHpet(const HpetPaths& paths,
                                       std::uint32_t& periodFemtoseconds,
                                       TimerRefusal& refusal) {
   // Not blocking: a device node that is no HPET must not hold the start.
-  const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = open(paths.device, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
-    refusal = RefusalOfOpen(errno);
+    refusal = RefusalOfOpen(errno, paths.table);
     return nullptr;
   }
   if (!HoldsAPage(fd)) {
@@ -65,11 +74,10 @@ const volatile std::uint32_t* MapHpet(const char* path,
     return nullptr;
   }
   void* const mapped = mmap(nullptr, MappedBytes, PROT_READ, MAP_SHARED, fd, 0);
+  const int error = errno;
   close(fd);  // the mapping keeps the device (and its timer) open
   if (mapped == MAP_FAILED) {
-    // The driver refuses every mapping (ENOSYS) where the kernel was built
-    // or booted without hpet_mmap.
-    refusal = TimerRefusal::MappingOff;
+    refusal = RefusalOfMapping(error);
     return nullptr;
   }
   const auto* registers = static_cast<const volatile std::uint32_t*>(mapped);
@@ -87,6 +95,10 @@ void UnmapHpet(const volatile std::uint32_t* registers) {
     // munmap takes a plain pointer; the mapping is never written.
     munmap(const_cast<std::uint32_t*>(registers), MappedBytes);
   }
+}
+
+void UnmapHpetByCounter(const volatile std::uint32_t* mainCounter) {
+  UnmapHpet(mainCounter - MainCounterWord);
 }
 
 const volatile std::uint32_t* HpetMainCounter(

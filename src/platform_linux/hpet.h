@@ -20,13 +20,20 @@ constexpr unsigned HpetCounterBits = 32;
 // one a working timer states.
 bool IsValidHpetPeriod(std::uint32_t periodFemtoseconds);
 
-// Maps the timer's registers read-only from `path` and reads its period.
-// Returns the mapped registers, or null and why where the device is
+struct HpetPaths {
+  const char* device;  // /dev/hpet
+  const char* table;   // the firmware's, /sys/firmware/acpi/tables/HPET
+};
+
+// Maps the timer's registers read-only from the device and reads its
+// period. Returns the mapped registers, or null and why where the device is
 // missing, may not be opened or mapped, or states no valid period.
-const volatile std::uint32_t* MapHpet(const char* path,
+const volatile std::uint32_t* MapHpet(const HpetPaths& paths,
                                       std::uint32_t& periodFemtoseconds,
                                       TimerRefusal& refusal);
 void UnmapHpet(const volatile std::uint32_t* registers);
+// The same, from the main counter's address that HpetMainCounter gave.
+void UnmapHpetByCounter(const volatile std::uint32_t* mainCounter);
 
 // The main counter's 32-bit register in the mapped registers.
 const volatile std::uint32_t* HpetMainCounter(

@@ -1,14 +1,14 @@
 #include "pci_sysfs.h"
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
+
+#include "small_file.h"
 
 namespace {
 
@@ -36,16 +36,11 @@ ReadResult ReadHexAttribute(const char* deviceDir, const char* attribute,
   if (pathLength < 0 || static_cast<std::size_t>(pathLength) >= sizeof path) {
     return ReadResult::Bad;
   }
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    return FailedRead(errno);
-  }
   char text[32];
-  const ssize_t length = read(fd, text, sizeof text - 1);
-  const int readError = errno;
-  close(fd);
-  if (length < 0) {
-    return FailedRead(readError);
+  int error = 0;
+  const std::size_t length = ReadSmallFile(path, text, sizeof text - 1, error);
+  if (error != 0) {
+    return FailedRead(error);
   }
   if (length == 0) {
     return ReadResult::Bad;

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "privileges.h"
+#include "small_file.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <sys/io.h>
@@ -87,38 +88,13 @@ bool ParseExtendedBlock(const unsigned char* table, std::size_t length,
   return true;
 }
 
-std::size_t ReadFile(const char* path, char* buffer, std::size_t capacity,
-                     int& error) {
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error = errno;
-    return 0;
-  }
-  std::size_t size = 0;
-  for (;;) {
-    const ssize_t got = read(fd, buffer + size, capacity - size);
-    if (got <= 0 || (size += static_cast<std::size_t>(got)) == capacity) {
-      error = got < 0 ? errno : 0;
-      break;
-    }
-  }
-  close(fd);
-  return size;
-}
-
-TimerRefusal RefusalOfError(int error) {
-  return error == EACCES || error == EPERM ? TimerRefusal::NeedsRoot
-         : error == ENOENT                 ? TimerRefusal::Missing
-                                           : TimerRefusal::Unreadable;
-}
-
 bool FindPmTimer(const char* fadtPath, const char* ioportsPath,
                  PmTimerPort& timer, TimerRefusal& refusal) {
   constexpr std::size_t FadtCapacity = 1024;  // 276 bytes in ACPI 6
   unsigned char fadt[FadtCapacity];
   int error = 0;
-  const std::size_t size =
-      ReadFile(fadtPath, reinterpret_cast<char*>(fadt), FadtCapacity, error);
+  const std::size_t size = ReadSmallFile(
+      fadtPath, reinterpret_cast<char*>(fadt), FadtCapacity, error);
   if (error != ENOENT) {
     if (error != 0) {
       refusal = RefusalOfError(error);
@@ -129,7 +105,7 @@ bool FindPmTimer(const char* fadtPath, const char* ioportsPath,
   constexpr std::size_t IoportsCapacity = 16384;
   char ioports[IoportsCapacity];
   const std::size_t length =
-      ReadFile(ioportsPath, ioports, IoportsCapacity - 1, error);
+      ReadSmallFile(ioportsPath, ioports, IoportsCapacity - 1, error);
   if (error != 0) {
     refusal = RefusalOfError(error);
     return false;
@@ -231,7 +207,7 @@ bool OpenPmTimer(const char* fadtPath, const char* ioportsPath,
     return false;
   }
   if (!HoldsCapability(CAP_SYS_RAWIO)) {
-    refusal = TimerRefusal::NeedsRoot;
+    refusal = RefusalOfDenial(geteuid() == 0, false);
     return false;
   }
   if (!AllowPorts(timer.port, true)) {

@@ -1,11 +1,10 @@
 #include "tick_line.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+
+#include "small_file.h"
 
 namespace {
 
@@ -26,11 +25,17 @@ void Append(LineBuffer& line, const char* text) {
 const char* HpetRefusalText(TimerRefusal refusal) {
   switch (refusal) {
     case TimerRefusal::Missing:
-      return "none (no /dev/hpet)";
+      return "none";
+    case TimerRefusal::NoDriver:
+      return "no /dev/hpet (no driver, or a container)";
+    case TimerRefusal::Confined:
+      return "root may not open /dev/hpet here";
     case TimerRefusal::Busy:
       return "in use by another run";
     case TimerRefusal::MappingOff:
       return "the kernel lets no program map it (boot with hpet_mmap=1)";
+    case TimerRefusal::MappingUnsupported:
+      return "this kernel maps it for no program";
     default:
       return nullptr;
   }
@@ -40,6 +45,8 @@ const char* PmTimerRefusalText(TimerRefusal refusal) {
   switch (refusal) {
     case TimerRefusal::Missing:
       return "none found";
+    case TimerRefusal::Confined:
+      return "root without CAP_SYS_RAWIO";
     case TimerRefusal::HardwareReduced:
       return "none (hardware-reduced ACPI)";
     case TimerRefusal::MemorySpace:
@@ -53,12 +60,20 @@ const char* RefusalText(TimerRefusal refusal) {
   switch (refusal) {
     case TimerRefusal::NeedsRoot:
       return "needs root";
+    case TimerRefusal::LockedDown:
+      return "the kernel's lockdown forbids it";
     case TimerRefusal::WrongRate:
       return "does not count at its stated rate";
     case TimerRefusal::OutOfOrder:
       return "its reads are out of order";
     case TimerRefusal::NotThisProcessor:
       return "none on this processor";
+    case TimerRefusal::WentBack:
+      return "went back while the test ran";
+    case TimerRefusal::Stopped:
+      return "stopped while the test ran";
+    case TimerRefusal::LetGo:
+      return "let go when the HPET was taken";
     default:
       return "cannot be read";
   }
@@ -71,19 +86,35 @@ void AppendRefusal(LineBuffer& line, const char* timer, const char* own,
   Append(line, own != nullptr ? own : RefusalText(refusal));
 }
 
-// Why neither timer is the tick count, and what a user can do about it.
-void AppendRefusals(LineBuffer& line, const TickChoice& choice) {
-  Append(line, "; no timer of its own: ");
-  AppendRefusal(line, "HPET", HpetRefusalText(choice.hpet), choice.hpet);
-  Append(line, "; ");
-  AppendRefusal(line, "ACPI PM timer", PmTimerRefusalText(choice.pmTimer),
-                choice.pmTimer);
-  if (choice.hpet == TimerRefusal::NeedsRoot ||
-      choice.pmTimer == TimerRefusal::NeedsRoot) {
+bool Either(const TickChoice& choice, TimerRefusal refusal) {
+  return choice.hpet == refusal || choice.pmTimer == refusal;
+}
+
+// What a user can do about the refusals, by what the process is.
+void AppendAdvice(LineBuffer& line, const TickChoice& choice) {
+  if (Either(choice, TimerRefusal::NeedsRoot)) {
     Append(line, " (run as root: sudo leapcheck runtest)");
+  } else if (Either(choice, TimerRefusal::Confined)) {
+    Append(line, " (in a container: run it on the host)");
   } else if (choice.hpet == TimerRefusal::Busy) {
     Append(line, " (one run at a time: stop the service or the other run)");
   }
+}
+
+// Why neither timer is the tick count, or why the HPET is not where the PM
+// timer is.
+void AppendRefusals(LineBuffer& line, const TickChoice& choice) {
+  if (choice.source == TickSource::PmTimer) {
+    Append(line, "; not used: ");
+    AppendRefusal(line, "HPET", HpetRefusalText(choice.hpet), choice.hpet);
+  } else {
+    Append(line, "; no timer of its own: ");
+    AppendRefusal(line, "HPET", HpetRefusalText(choice.hpet), choice.hpet);
+    Append(line, "; ");
+    AppendRefusal(line, "ACPI PM timer", PmTimerRefusalText(choice.pmTimer),
+                  choice.pmTimer);
+  }
+  AppendAdvice(line, choice);
 }
 
 }  // namespace
@@ -94,14 +125,9 @@ bool IsIndependentClocksource(const char* clocksource) {
 }
 
 void ReadClocksource(const char* path, char (&name)[ClocksourceNameCapacity]) {
-  name[0] = '\0';
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    return;
-  }
-  const ssize_t got = read(fd, name, ClocksourceNameCapacity - 1);
-  close(fd);
-  std::size_t length = got > 0 ? static_cast<std::size_t>(got) : 0;
+  int error = 0;
+  const std::size_t length =
+      ReadSmallFile(path, name, ClocksourceNameCapacity - 1, error);
   name[length] = '\0';
   name[std::strcspn(name, "\n")] = '\0';
 }
@@ -128,12 +154,14 @@ void FormatTickLine(const TickChoice& choice, char* line,
     Append(text, "), ");
   }
   Append(text, rate);
-  const bool independent = choice.source != TickSource::KernelClock ||
-                           IsIndependentClocksource(choice.clocksource);
+  const bool ownTimer =
+      choice.source == TickSource::Hpet || choice.source == TickSource::PmTimer;
+  const bool independent =
+      ownTimer || IsIndependentClocksource(choice.clocksource);
   Append(text, independent ? " Hz, independent of the counter"
                            : " Hz, follows the counter: a leap of the whole "
                              "counter moves it too and cannot show");
-  if (choice.source == TickSource::KernelClock) {
+  if (choice.source != TickSource::Hpet) {
     AppendRefusals(text, choice);
   }
 }

@@ -1,7 +1,8 @@
 // The extension across wraps is the kernel's own for such timers: the
 // difference of two reads, masked to the timer's bits, is the counts
 // between them as long as they are less than a wrap apart. Longer gaps
-// (the program stopped) are measured by the kernel's coarse clock.
+// (the program stopped) are measured by the kernel's raw clock, and the
+// wraps it counts believed only where the timer's own count agrees.
 
 #include "wrapping_timer.h"
 
@@ -22,24 +23,6 @@ std::uint64_t MillisecondsPerCountQ64(TimerRate rate) {
   const Uint128 scaled = Uint128{rate.femtoseconds} << 64U;
   const Uint128 divisor = Uint128{rate.counts} * FemtosecondsPerMillisecond;
   return static_cast<std::uint64_t>((scaled + divisor - 1) / divisor);
-}
-
-// The wraps missed between two reads `elapsedMs` apart, in which the
-// timer's bits moved by `counts`: the kernel's time less the timer's, in
-// counts, to the nearest wrap. In counts rather than whole milliseconds a
-// wrap, so that no rounding grows with the wraps (a 24-bit PM timer's is
-// 4687.5 ms). Rare, and apart from the pass, which divides nowhere; it
-// takes the timer's fields by value so that the pass may keep them in
-// registers.
-LEAPCHECK_COLD_PATH std::uint64_t MissedWraps(
-    std::uint32_t counts, std::uint32_t elapsedMs,
-    std::uint64_t millisecondsPerCountQ64, std::uint64_t wrap) {
-  const Uint128 elapsedCounts =
-      (Uint128{elapsedMs} << 64U) / millisecondsPerCountQ64;
-  const Uint128 rounded = elapsedCounts + wrap / 2;
-  return rounded > counts
-             ? static_cast<std::uint64_t>((rounded - counts) / wrap)
-             : 0;
 }
 
 }  // namespace
@@ -74,7 +57,8 @@ std::uint64_t TimerHertz(TimerRate rate) {
 }
 
 void StartWrappingTimer(WrappingTimer& timer, unsigned bits, TimerRate rate,
-                        std::uint32_t low, std::uint32_t systemTick) {
+                        std::uint32_t low, std::uint32_t systemTick,
+                        const RawClockSample& raw) {
   const std::uint64_t wrap = std::uint64_t{1} << bits;
   timer.mask = static_cast<std::uint32_t>(wrap - 1U);
   timer.count = low & timer.mask;
@@ -82,6 +66,12 @@ void StartWrappingTimer(WrappingTimer& timer, unsigned bits, TimerRate rate,
   timer.wrapMilliseconds =
       TimerMilliseconds(wrap, timer.millisecondsPerCountQ64);
   timer.guardTick = systemTick;
+  timer.movedTick = systemTick;
+  const std::uint64_t hertz = TimerHertz(rate);
+  timer.backTolerance = static_cast<std::uint32_t>(hertz / 1000U) + 1U;
+  timer.raw = raw;
+  timer.raw.count = timer.count;
+  timer.raw.tick = systemTick;
 }
 
 std::uint32_t TimerMilliseconds(std::uint64_t count,
@@ -90,18 +80,76 @@ std::uint32_t TimerMilliseconds(std::uint64_t count,
   return static_cast<std::uint32_t>(product >> 64U);
 }
 
-std::uint32_t AdvanceWrappingTimer(WrappingTimer& timer, std::uint32_t low,
-                                   std::uint32_t systemTick) {
+namespace {
+
+constexpr std::int64_t NanosecondsPerMillisecond = 1000000;
+
+// Counts of the timer in `nanoseconds` of the raw clock, at the rate
+// measured at the start.
+Uint128 RawCounts(const RawClockSample& raw, std::int64_t nanoseconds) {
+  return Uint128{static_cast<std::uint64_t>(nanoseconds)} * raw.measuredCounts /
+         static_cast<std::uint64_t>(raw.measuredNanoseconds);
+}
+
+Uint128 Apart(Uint128 a, Uint128 b) { return a > b ? a - b : b - a; }
+
+}  // namespace
+
+// Rare (a gap of half a wrap), and apart from the pass, which divides
+// nowhere.
+LEAPCHECK_COLD_PATH std::uint64_t BridgedCount(const WrappingTimer& timer,
+                                               std::uint64_t read,
+                                               std::int64_t rawNanoseconds) {
+  if (rawNanoseconds <= 0 || timer.raw.measuredNanoseconds <= 0) {
+    return read;  // no measure: judged on the timer's reading
+  }
+  const Uint128 wrap = Uint128{timer.mask} + 1U;
+  const Uint128 measured =
+      timer.raw.count + RawCounts(timer.raw, rawNanoseconds);
+  if (measured <= read) {
+    return read;
+  }
+  const Uint128 bridged = read + (measured - read + wrap / 2) / wrap * wrap;
+  const std::int64_t tolerance =
+      BridgeToleranceMs * NanosecondsPerMillisecond +
+      rawNanoseconds / 1000000 * BridgeTolerancePerMillion;
+  return Apart(bridged, measured) <= RawCounts(timer.raw, tolerance)
+             ? static_cast<std::uint64_t>(bridged)
+             : read;
+}
+
+// Once a coarse clock period (a few milliseconds), apart from the pass.
+LEAPCHECK_COLD_PATH std::uint64_t SampleRawClock(WrappingTimer& timer,
+                                                 std::uint64_t read,
+                                                 std::int64_t rawNanoseconds,
+                                                 std::uint32_t systemTick) {
+  const std::int64_t elapsed = rawNanoseconds - timer.raw.nanoseconds;
+  const std::int64_t halfWrap =
+      std::int64_t{timer.wrapMilliseconds} * NanosecondsPerMillisecond / 2;
+  const std::uint64_t count =
+      elapsed >= halfWrap ? BridgedCount(timer, read, elapsed) : read;
+  timer.raw.nanoseconds = rawNanoseconds;
+  timer.raw.count = count;
+  timer.raw.tick = systemTick;
+  return count;
+}
+
+TimerRead ClassifyTimerRead(const WrappingTimer& timer, std::uint32_t low,
+                            std::uint32_t systemTick) {
+  if (IsPlausibleTimerRead(timer, low, systemTick)) {
+    return TimerRead::Plausible;
+  }
   const std::uint32_t counts =
       (low - static_cast<std::uint32_t>(timer.count)) & timer.mask;
-  const std::uint32_t elapsedMs = systemTick - timer.guardTick;
-  timer.guardTick = systemTick;
-  if (elapsedMs >= timer.wrapMilliseconds / 2U) {
-    const std::uint64_t wrap = std::uint64_t{timer.mask} + 1U;
-    timer.count +=
-        MissedWraps(counts, elapsedMs, timer.millisecondsPerCountQ64, wrap) *
-        wrap;
+  if (counts == 0) {
+    return TimerRead::Stopped;
   }
-  timer.count += counts;
+  return timer.mask - counts < timer.backTolerance ? TimerRead::SlightlyBack
+                                                   : TimerRead::Back;
+}
+
+std::uint32_t HoldWrappingTimer(WrappingTimer& timer,
+                                std::uint32_t systemTick) {
+  timer.guardTick = systemTick;
   return TimerMilliseconds(timer.count, timer.millisecondsPerCountQ64);
 }

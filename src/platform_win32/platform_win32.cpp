@@ -58,10 +58,11 @@ bool ClosePciKeys(PciKeySource& source) {
 
 // The tick count is the system's, from the timer interrupt: nothing to
 // choose or keep.
-bool ReadCounterFrequency(std::int64_t& frequency, TickClock& tick) {
+bool StartClocks(std::int64_t& frequency, TickClock& tick, int& error) {
   tick = TickClock{};
   LARGE_INTEGER value;
   if (QueryPerformanceFrequency(&value) == 0) {
+    error = static_cast<int>(GetLastError());
     return false;
   }
   frequency = value.QuadPart;

@@ -95,9 +95,10 @@ bool ClosePciKeys(PciKeySource& source) {
   return !Registry().closeFails;
 }
 
-bool ReadCounterFrequency(std::int64_t& frequency, TickClock& tick) {
+bool StartClocks(std::int64_t& frequency, TickClock& tick, int& error) {
   tick = TickClock{};
   if (!Clocks().frequencyOk) {
+    error = Clocks().errorNumber;
     return false;
   }
   frequency = Clocks().frequency;

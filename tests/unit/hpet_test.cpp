@@ -9,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include <thread>
 
 #include "clocks_linux.h"
+#include "leap_test.h"
 
 namespace {
 
@@ -57,9 +59,10 @@ constexpr bool ReadsHpet = false;
 
 // Whatever stands in the way, the tick count is the kernel's coarse clock,
 // and the line says why.
-void ExpectCoarseClock(const char* device, TimerRefusal why) {
-  const ClockPaths paths{device, "/nonexistent", "/nonexistent",
-                         "/nonexistent"};
+void ExpectCoarseClock(const char* device, TimerRefusal why,
+                       const char* table = "/nonexistent") {
+  const ClockPaths paths{
+      {device, table}, "/nonexistent", "/nonexistent", "/nonexistent"};
   std::int64_t frequency = 0;
   TickClock tick{};
   TickChoice choice{};
@@ -77,9 +80,12 @@ void ExpectCoarseClock(const char* device, TimerRefusal why) {
 
 TEST(HpetTest, EveryFailureLeavesTheCoarseClock) {
   ExpectCoarseClock("/nonexistent/hpet", TimerRefusal::Missing);
-  // Opens, but the kernel maps no register page behind it.
-  ExpectCoarseClock("/tmp", TimerRefusal::MappingOff);
-  ExpectCoarseClock("/dev/null", TimerRefusal::MappingOff);
+  // The firmware lists one: no driver, or a container's own /dev.
+  ExpectCoarseClock("/nonexistent/hpet", TimerRefusal::NoDriver, "/dev/null");
+  // Opens, but maps no register page (ENODEV), which hpet_mmap=1 would not
+  // change.
+  ExpectCoarseClock("/tmp", TimerRefusal::Unreadable);
+  ExpectCoarseClock("/dev/null", TimerRefusal::Unreadable);
   const std::string noPeriod = RegisterFile(0);
   const std::string slow = RegisterFile(MaxHpetPeriodFemtoseconds + 1);
   const std::string stopped = RegisterFile(Period14318Khz);
@@ -104,43 +110,74 @@ TEST(HpetTest, EveryFailureLeavesTheCoarseClock) {
 
 #if defined(__x86_64__)
 // A register file whose main counter a thread keeps moving at 100 MHz of
-// the raw monotonic clock, as QEMU's HPET counts: it is taken where it
-// states its true period, and reads follow the kernel's clock; stating
-// 24 MHz, its rate disagrees and it is not. The thread is only a stand-in
-// for the device: descheduled at one end of the measurement, it lags, so
-// it has a few tries to be taken.
-void RunMovingCounter(std::uint32_t statedPeriod, bool expectTaken) {
-  const std::string path = RegisterFile(statedPeriod);
-  const int fd = open(path.c_str(), O_RDWR);
+// the raw monotonic clock, as QEMU's HPET counts, until told to stop.
+struct MovingCounter {
+  std::string path;
+  volatile std::uint32_t* counter;
+  std::atomic<bool> running{true};
+  std::thread ticking;
+};
+
+void StartMovingCounter(MovingCounter& moving, std::uint32_t statedPeriod) {
+  moving.path = RegisterFile(statedPeriod);
+  const int fd = open(moving.path.c_str(), O_RDWR);
   ASSERT_GE(fd, 0);
   void* const page =
       mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   ASSERT_NE(MAP_FAILED, page);
   close(fd);
-  auto* const counter = static_cast<volatile std::uint32_t*>(page) + 0xF0 / 4;
-  std::atomic<bool> running{true};
-  std::thread ticking([&] {
-    while (running) {
+  moving.counter = static_cast<volatile std::uint32_t*>(page) + 0xF0 / 4;
+  moving.ticking = std::thread([&moving] {
+    while (moving.running) {
       timespec now{};
       clock_gettime(CLOCK_MONOTONIC_RAW, &now);
-      *counter = static_cast<std::uint32_t>(
+      *moving.counter = static_cast<std::uint32_t>(
           (static_cast<std::uint64_t>(now.tv_sec) * 1000000000U +
            static_cast<std::uint64_t>(now.tv_nsec)) /
           10U);
     }
   });
-  while (*counter == 0x12345678) {  // until the thread has begun
+  while (*moving.counter == 0x12345678) {  // until the thread has begun
     std::this_thread::yield();
   }
-  const ClockPaths paths{path.c_str(), "/nonexistent", "/nonexistent",
+}
+
+void StopMovingCounter(MovingCounter& moving) {
+  moving.running = false;
+  if (moving.ticking.joinable()) {
+    moving.ticking.join();
+  }
+}
+
+void RemoveMovingCounter(MovingCounter& moving) {
+  StopMovingCounter(moving);
+  munmap(const_cast<std::uint32_t*>(moving.counter - 0xF0 / 4), 4096);
+  unlink(moving.path.c_str());
+}
+
+// The thread is only a stand-in for the device: descheduled at one end of
+// the measurement, it lags, so it has a few tries to be taken.
+void ChooseMovingCounter(const MovingCounter& moving, TickClock& tick,
+                         TickChoice& choice, std::int64_t& frequency) {
+  const ClockPaths paths{{moving.path.c_str(), "/nonexistent"},
+                         "/nonexistent",
+                         "/nonexistent",
                          "/nonexistent"};
-  TickClock tick{};
-  TickChoice choice{};
   for (int attempt = 0; attempt < 5 && tick.source != TickSource::Hpet;
        ++attempt) {
-    std::int64_t frequency = 0;
     EXPECT_TRUE(MeasureAndChooseClocks(paths, frequency, tick, choice));
   }
+}
+
+// Taken where it states its true period, and reads follow the kernel's
+// clock; stating 24 MHz, its rate disagrees and it is not.
+void RunMovingCounter(std::uint32_t statedPeriod, bool expectTaken) {
+  MovingCounter moving;
+  StartMovingCounter(moving, statedPeriod);
+  TickClock tick{};
+  TickChoice choice{};
+  std::int64_t frequency = 0;
+  ChooseMovingCounter(moving, tick, choice, frequency);
   if (!expectTaken) {
     EXPECT_EQ(TickSource::KernelClock, tick.source);
     EXPECT_EQ(TickSource::KernelClock, choice.source);
@@ -158,10 +195,46 @@ void RunMovingCounter(std::uint32_t statedPeriod, bool expectTaken) {
     const std::uint32_t coarse = CoarseMilliseconds() - startCoarse;
     EXPECT_LE(ticked - coarse + 20, 40U) << ticked << " ms against " << coarse;
   }
-  running = false;
-  ticking.join();
-  munmap(page, 4096);
-  unlink(path.c_str());
+  RemoveMovingCounter(moving);
+}
+
+// The leap test on a taken timer that stops, or whose read goes 10 ms back
+// (a million counts): one line on standard error names the timer and what
+// it did, and the passes go on against the kernel's clock without a report.
+void RunTimerGoneWrong(bool goBack, const char* says) {
+  MovingCounter moving;
+  StartMovingCounter(moving, Period100Mhz);
+  LeapTestState state{};
+  TickChoice choice{};
+  ChooseMovingCounter(moving, state.tick, choice, state.frequency);
+  if (state.tick.source != TickSource::Hpet) {
+    RemoveMovingCounter(moving);
+    GTEST_SKIP() << "the stand-in was not taken";
+  }
+  state.quietCounts = static_cast<std::uint64_t>(state.frequency) / 2;
+  state.previousTick = ReadTickCount(state.tick);
+  ReadCounter(state.currentSample);
+  state.previousSample = state.currentSample;
+  StopMovingCounter(moving);
+  if (goBack) {
+    *moving.counter -= 1000000;
+  }
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  const std::uint32_t start = CoarseMilliseconds();
+  for (int i = 0; i < 100000 && CoarseMilliseconds() - start < 1500; ++i) {
+    RunLeapTestPasses(state, 10000);
+  }
+  const std::string reports = testing::internal::GetCapturedStdout();
+  const std::string line = testing::internal::GetCapturedStderr();
+  EXPECT_EQ("", reports);
+  EXPECT_EQ(TickSource::KernelClockAfterTimer, state.tick.source);
+  EXPECT_NE(std::string::npos, line.find(says)) << line;
+  EXPECT_EQ(
+      1U, static_cast<std::size_t>(std::count(line.begin(), line.end(), '\n')));
+  EXPECT_LE(ReadTickCount(state.tick) - state.previousTick, 50U);
+  munmap(const_cast<std::uint32_t*>(moving.counter - 0xF0 / 4), 4096);
+  unlink(moving.path.c_str());
 }
 #endif
 
@@ -169,6 +242,15 @@ TEST(HpetTest, MovingCounterAtItsStatedRateIsTheTickCount) {
 #if defined(__x86_64__)
   RunMovingCounter(Period100Mhz, true);
   RunMovingCounter(Period24Mhz, false);
+#else
+  GTEST_SKIP() << "only x86-64 reads an HPET";
+#endif
+}
+
+TEST(HpetTest, TimerThatStopsOrGoesBackIsLeftForTheKernelClock) {
+#if defined(__x86_64__)
+  RunTimerGoneWrong(false, "HPET: stopped while the test ran");
+  RunTimerGoneWrong(true, "HPET: went back while the test ran");
 #else
   GTEST_SKIP() << "only x86-64 reads an HPET";
 #endif

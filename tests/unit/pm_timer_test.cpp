@@ -191,7 +191,8 @@ TEST(PmTimerTest, EveryFailureLeavesTheKernelClock) {
   for (const Case& c : {Case{"/nonexistent", TimerRefusal::Missing},
                         Case{reduced.c_str(), TimerRefusal::HardwareReduced},
                         Case{"/tmp", TimerRefusal::Unreadable}}) {
-    const ClockPaths paths{"/nonexistent", c.fadt, ioports, "/nonexistent"};
+    const ClockPaths paths{
+        {"/nonexistent", "/nonexistent"}, c.fadt, ioports, "/nonexistent"};
     std::int64_t frequency = 0;
     TickClock tick{};
     TickChoice choice{};

@@ -25,16 +25,18 @@ TEST(TickLineTest, NamesTheClockAndWhetherItIsIndependent) {
       "counter",
       Line(TickSource::Hpet, 100000000, TimerRefusal::None, TimerRefusal::None,
            "tsc"));
+  // The PM timer taken says why the HPET was not.
   EXPECT_EQ(
       "leapcheck: tick count: ACPI PM timer, 3579545 Hz, independent of "
-      "the counter",
-      Line(TickSource::PmTimer, 3579545, TimerRefusal::Missing,
-           TimerRefusal::None, "kvm-clock"));
+      "the counter; not used: HPET: in use by another run (one run at a "
+      "time: stop the service or the other run)",
+      Line(TickSource::PmTimer, 3579545, TimerRefusal::Busy, TimerRefusal::None,
+           "kvm-clock"));
   EXPECT_EQ(
       "leapcheck: tick count: kernel clock (clocksource kvm-clock), 1000 "
       "Hz, follows the counter: a leap of the whole counter moves it too "
-      "and cannot show; no timer of its own: HPET: none (no /dev/hpet); "
-      "ACPI PM timer: none (hardware-reduced ACPI)",
+      "and cannot show; no timer of its own: HPET: none; ACPI PM timer: "
+      "none (hardware-reduced ACPI)",
       Line(TickSource::KernelClock, 1000, TimerRefusal::Missing,
            TimerRefusal::HardwareReduced, "kvm-clock"));
   EXPECT_EQ(
@@ -47,25 +49,34 @@ TEST(TickLineTest, NamesTheClockAndWhetherItIsIndependent) {
 }
 
 TEST(TickLineTest, SaysWhyNoTimerOfItsOwnInWordsToActOn) {
-  const std::string busy =
-      Line(TickSource::KernelClock, 1000, TimerRefusal::Busy,
-           TimerRefusal::WrongRate, "tsc");
-  EXPECT_NE(std::string::npos,
-            busy.find("HPET: in use by another run; ACPI PM timer: does not "
-                      "count at its stated rate (one run at a time: stop the "
-                      "service or the other run)"))
-      << busy;
+  struct Case {
+    TimerRefusal hpet;
+    TimerRefusal pmTimer;
+    const char* says;
+  };
+  const Case cases[] = {
+      {TimerRefusal::Busy, TimerRefusal::WrongRate,
+       "HPET: in use by another run; ACPI PM timer: does not count at its "
+       "stated rate (one run at a time: stop the service or the other run)"},
+      {TimerRefusal::NotThisProcessor, TimerRefusal::NotThisProcessor,
+       "HPET: none on this processor; ACPI PM timer: none on this processor"},
+      // Root denied in a container, a kernel without mappings, lockdown.
+      {TimerRefusal::MappingUnsupported, TimerRefusal::Confined,
+       "HPET: this kernel maps it for no program; ACPI PM timer: root "
+       "without CAP_SYS_RAWIO (in a container: run it on the host)"},
+      {TimerRefusal::NoDriver, TimerRefusal::LockedDown,
+       "HPET: no /dev/hpet (no driver, or a container); ACPI PM timer: the "
+       "kernel's lockdown forbids it"},
+  };
+  for (const Case& c : cases) {
+    const std::string line =
+        Line(TickSource::KernelClock, 1000, c.hpet, c.pmTimer, "tsc");
+    EXPECT_NE(std::string::npos, line.find(c.says)) << line;
+  }
   EXPECT_NE(std::string::npos,
             Line(TickSource::KernelClock, 1000, TimerRefusal::MappingOff,
                  TimerRefusal::MemorySpace, "")
                 .find("(clocksource unknown), 1000 Hz, follows the counter"));
-  const std::string arm =
-      Line(TickSource::KernelClock, 1000, TimerRefusal::NotThisProcessor,
-           TimerRefusal::NotThisProcessor, "arch_sys_counter");
-  EXPECT_NE(std::string::npos,
-            arm.find("HPET: none on this processor; ACPI PM timer: none on "
-                     "this processor"))
-      << arm;
   EXPECT_TRUE(IsIndependentClocksource("acpi_pm"));
   for (const char* follows :
        {"tsc", "kvm-clock", "xen", "hyperv_clocksource_tsc_page",
@@ -78,6 +89,16 @@ TEST(TickLineTest, SaysWhyNoTimerOfItsOwnInWordsToActOn) {
   char small[16];
   FormatTickLine(choice, small, sizeof small);
   EXPECT_STREQ("leapcheck: tick", small);
+}
+
+// A denial means root is needed only to a user other than root.
+TEST(TickLineTest, DenialToldByWhatTheProcessIs) {
+  EXPECT_EQ(TimerRefusal::NeedsRoot, RefusalOfDenial(false, true));
+  EXPECT_EQ(TimerRefusal::LockedDown, RefusalOfDenial(true, true));
+  EXPECT_EQ(TimerRefusal::Confined, RefusalOfDenial(true, false));
+  EXPECT_FALSE(IsLockedDown("[none] integrity confidentiality\n"));
+  EXPECT_TRUE(IsLockedDown("none [integrity] confidentiality\n"));
+  EXPECT_FALSE(IsLockedDown(""));  // no securityfs
 }
 
 }  // namespace
