@@ -97,7 +97,7 @@ boot() {  # name, what the guest is told, QEMU's options...
   shift 2
   rm -rf "$dir"
   mkdir -p "$dir"
-  timeout 240 "$qemu" -accel tcg "$@" -m 256 -smp 1 -nodefaults -no-user-config \
+  timeout 360 "$qemu" -accel tcg "$@" -m 256 -smp 1 -nodefaults -no-user-config \
     -display none -no-reboot -kernel "$kernel" -initrd "$work/initrd.gz" \
     -append "console=ttyS0 panic=-1 quiet $told" \
     -serial "file:$dir/console.log" -serial "file:$dir/results.tar" \
@@ -176,13 +176,7 @@ check_line() {  # run's path, the line after "leapcheck: tick count: " (a patter
 }
 
 # Once its clocks are chosen a root run is user 65534 without a capability.
-check_dropped() {  # run's path
-  local field
-  [ "$(status "$1" Uid)" = "65534	65534	65534	65534" ] || fail "$1: runs as $(status "$1" Uid)"
-  for field in CapInh CapPrm CapEff CapAmb; do
-    [ "$(status "$1" "$field")" = 0000000000000000 ] || fail "$1: has $field $(status "$1" "$field")"
-  done
-}
+check_dropped() { check_dropped_status "$1" "$1.status"; }  # run's path
 
 # A machine without an HPET: root compares against the PM timer, and its
 # slewed holds longer than half a wrap give at most the one report of a
@@ -190,13 +184,13 @@ check_dropped() {  # run's path
 # without rights falls back and says why.
 check_pm_timer() {  # machine's folder
   local seconds hold held
-  check_line "$1/root" "ACPI PM timer, 3579545 Hz, independent of the counter"
+  check_line "$1/root" "ACPI PM timer, 3579545 Hz, independent of the counter; not used: HPET: none"
   check_run "$1" user "$frequency" 0
   check_line "$1/user" "kernel clock (clocksource [a-z_-]*), 1000 Hz, .*HPET: needs root; ACPI PM timer: needs root (run as root: sudo leapcheck runtest)"
-  for seconds in 10 15; do
+  for seconds in slow10 slow15 slow50 fast50; do
     hold=$(mark "$1/root" "hold$seconds")
     held=$(mark "$1/root" "held$seconds")
-    [ $((held - hold)) -le 20 ] || fail "$1: $(((held - hold) / 20)) reports from the hold of $seconds s"
+    [ $((held - hold)) -le 20 ] || fail "$1: $(((held - hold) / 20)) reports from the hold $seconds (s)"
   done
   grep -q '^pass/floor = ' "$1/pass_timing.txt" || fail "$1: no timing"
 }
@@ -251,7 +245,7 @@ check_machine() {  # name, has an HPET (0 or 1)
   grep -q 'Device or resource busy' "$dir/dev-hpet-busy.txt" ||
     fail "$name: /dev/hpet with six runs: $(cat "$dir/dev-hpet-busy.txt")"
   check_run "$dir" busy "$frequency" 0
-  check_line "$dir/busy" "ACPI PM timer, 3579545 Hz, independent of the counter"
+  check_line "$dir/busy" "ACPI PM timer, 3579545 Hz, independent of the counter; not used: HPET: in use by another run (one run at a time: stop the service or the other run)"
   check_line "$dir/unreadable" "kernel clock (clocksource [a-z_-]*), 1000 Hz, .*HPET: needs root; .*(run as root: sudo leapcheck runtest)"
   check_line "$dir/nocaps" "HPET, 100000000 Hz, independent of the counter"
   check_run "$dir" unreadable "$frequency" 0

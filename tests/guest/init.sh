@@ -47,21 +47,25 @@ if told bench; then
   /leapcheck_pass_timing 20000 > "$out/pass_timing.txt" 2>&1
   exit
 fi
-# Stops that last longer than half a PM timer's wrap (4.7 s), while the
-# kernel's clock runs 10 % slow: the wraps counted across them by that
-# clock must still be right.
-holds() {  # name
-  local seconds
-  adjtimex -q -t 9000 -f -32768000
-  for seconds in 10 15; do
-    mark "$1" "hold$seconds"
-    kill -STOP "${pids[$1]}"
-    sleep "$seconds"
-    kill -CONT "${pids[$1]}"
-    sleep 1
-    mark "$1" "held$seconds"
-  done
+# Stops that last longer than half a PM timer's wrap (4.7 s), one of them
+# ten wraps, while the kernel's clock runs 10 % slow and then 10 % fast:
+# the wraps across them are counted by the raw clock, which no slew moves,
+# and must come out right.
+hold() {  # name, mark, tick (adjtimex), seconds
+  adjtimex -q -t "$3" -f 0
+  mark "$1" "hold$2"
+  kill -STOP "${pids[$1]}"
+  sleep "$4"
+  kill -CONT "${pids[$1]}"
+  sleep 1
+  mark "$1" "held$2"
   adjtimex -q -t 10000 -f 0
+}
+holds() {  # name
+  hold "$1" slow10 9000 10
+  hold "$1" slow15 9000 15
+  hold "$1" slow50 9000 50
+  hold "$1" fast50 11000 50
 }
 
 start_lines "$program" > "$out/header"
@@ -91,13 +95,13 @@ stall_run() {  # name, least reports, most stalls
   echo "$1: $seen reports from $stalls stalls"
 }
 
-# Each run stopped once, at a moment of its own, for longer than a wrap of
-# the HPET's low 32 bits, while the kernel's clock runs as slow as it can
-# be made to: 10 % by the tick, 500 ppm by the frequency. By that clock
-# the stop is shorter than a wrap (41 s slewed, 45.6 s unslewed): whole
-# wraps counted by it come out one short. The kernel stamps its messages
-# with the unslewed scheduler clock, so the host reads each stop's length
-# from its two marks in dmesg.
+# Each run stopped once, at a moment of its own, for 50 s, longer than a
+# wrap of the HPET's low 32 bits (42.9 s), while the kernel's clock runs as
+# slow as it can be made to: 10 % by the tick, 500 ppm by the frequency. By
+# that clock the stop is 45 s: wraps counted by it could come out wrong;
+# the raw clock's are right. The kernel stamps its messages with the
+# unslewed scheduler clock, so the host reads each stop's length from its
+# two marks in dmesg.
 long_stops() {  # names...
   local name delay stoppers=()
   adjtimex -q -t 9000 -f -32768000
@@ -108,7 +112,7 @@ long_stops() {  # names...
       sleep "$delay"
       echo "leapcheck-guest: long stop of $name begins" > /dev/kmsg
       kill -STOP "${pids[$name]}"
-      sleep 41
+      sleep 50
       kill -CONT "${pids[$name]}"
       echo "leapcheck-guest: long stop of $name ends" > /dev/kmsg
     } &
