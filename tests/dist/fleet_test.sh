@@ -240,16 +240,16 @@ own_row() {  # host: the verdict and broken devices its leapcheck prints
 }
 # The clock as a root run of the host's leap test names it, and the columns
 # check.txt has for it: the clock and rate, independent or not, and why the
-# program has no timer of its own (or -).
+# program uses no timer of the machine's own, or not the HPET (or -).
 declare -A clock=()
 own_clock() {  # host
   local line independent=no
   line=$(in_container "$1" timeout 2 leapcheck runtest 2>&1 > /dev/null | grep '^leapcheck: tick count: ')
-  local grammar='^leapcheck: tick count: (.+, [0-9]+ Hz), ([^;]*)(; no timer of its own: (.*))?$'
+  local grammar='^leapcheck: tick count: (.+, [0-9]+ Hz), ([^;]*)(; (no timer of its own|not used): (.*))?$'
   [[ $line =~ $grammar ]] ||
     { echo "no tick count line: '$line'"; return; }
   [ "${BASH_REMATCH[2]}" = "independent of the counter" ] && independent=yes
-  echo "${BASH_REMATCH[1]}|$independent|${BASH_REMATCH[4]:--}"
+  echo "${BASH_REMATCH[1]}|$independent|${BASH_REMATCH[5]:--}"
 }
 check_row() {  # host, the clock's mark: the row check.txt must have
   local name independent why
@@ -257,7 +257,7 @@ check_row() {  # host, the clock's mark: the row check.txt must have
   echo "$(own_row "$1") $name${2:+ $2} $independent $why" | tr -s ' '
 }
 mark() { [ "$1" = nosystemd ] && echo "(no systemd: no service here)"; }
-[ "$(head -n 1 "$check" | tr -s ' ')" = "host verdict broken devices tick clock independent no timer of its own" ] ||
+[ "$(head -n 1 "$check" | tr -s ' ')" = "host verdict broken devices tick clock independent timers not used" ] ||
   fail "check.txt's heading"
 [ "$(wc -l < "$check")" -eq 9 ] || fail "check.txt has not one row per host"
 for host in "${checked[@]}"; do

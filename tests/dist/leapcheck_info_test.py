@@ -45,6 +45,11 @@ class TickLine(unittest.TestCase):
             " the whole counter moves it too; no timer of its own: HPET: none")
         self.assertEqual((follows["independent"], follows["cannot_see"], follows["why"]),
                          (False, "a leap of the whole counter moves it too", "HPET: none"))
+        passed_over = leapcheck_info.parse_tick(
+            LINE + "ACPI PM timer, 3579545 Hz, independent of the counter;"
+            " not used: HPET: in use by another run (one run at a time)")
+        self.assertEqual((passed_over["clock"], passed_over["why"]),
+                         ("ACPI PM timer", "HPET: in use by another run (one run at a time)"))
         for other in ("Running Test Code", LINE + "HPET, fast, independent of the counter"):
             self.assertIsNone(leapcheck_info.parse_tick(other))
         # A tick line of another grammar is quoted, not taken for none.
@@ -59,6 +64,9 @@ class Runs(unittest.TestCase):
         entry(10, INVOCATION_ID="a", JOB_TYPE="start", MESSAGE="Started"),
         entry(11, _SYSTEMD_INVOCATION_ID="a", MESSAGE=LINE + "HPET, 1 Hz, independent of the counter"),
         entry(20, _SYSTEMD_INVOCATION_ID="a", MESSAGE="LEAP: ..."),
+        # Its timer went wrong: the last tick line is the clock it went on with.
+        entry(25, _SYSTEMD_INVOCATION_ID="a", MESSAGE=LINE + "kernel clock (clocksource tsc), 1000 Hz,"
+              " follows the counter: x; no timer of its own: HPET: stopped while the test ran"),
         entry(30, INVOCATION_ID="a", JOB_TYPE="stop", MESSAGE="Stopping"),
         entry(31, INVOCATION_ID="a", MESSAGE="Deactivated"),
         entry(40, INVOCATION_ID="b", JOB_TYPE="start", MESSAGE="Started"),
@@ -73,7 +81,8 @@ class Runs(unittest.TestCase):
     def test_grouped(self):
         first, second = leapcheck_info.group_runs(self.entries)
         self.assertEqual((first["invocation"], first["first"], first["stopping"]), ("a", 10, 30))
-        self.assertTrue(first["clock"]["independent"])
+        self.assertEqual((first["clock"]["independent"], first["clock"]["why"]),
+                         (False, "HPET: stopped while the test ran"))
         self.assertEqual((second["invocation"], second["stopping"], second["clock"]), ("b", None, {}))
         self.assertEqual((first["reports"], second["reports"]), (1, 1))
 
