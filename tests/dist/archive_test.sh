@@ -87,6 +87,13 @@ check_windows() {  # platform (win32, win64), machine the exe must be built for,
   grep -qv $'\r$' "$root/README.txt" && fail "$preset README.txt has a line without CR LF"
   sed 's/\r$//' "$root/README.txt" | cmp -s - "$source_dir/README.md" ||
     fail "$preset README.txt differs from README.md"
+  # Its links lead somewhere where the zip is unpacked: within the README,
+  # or to a file beside it.
+  local target
+  for target in $(grep -o '](\([^)#][^)]*\))' "$root/README.txt" | sed 's/^](//; s/)$//'); do
+    case $target in http://* | https://*) continue ;; esac
+    [ -e "$root/${target%%#*}" ] || fail "$preset README.txt links to $target, which the zip lacks"
+  done
   grep -qv $'\r$' "$root/leapcheck.txt" && fail "$preset leapcheck.txt has a line without CR LF"
   sed 's/\r$//' "$root/leapcheck.txt" | cmp -s - "$source_dir/doc/leapcheck.txt" ||
     fail "$preset leapcheck.txt differs from doc/leapcheck.txt"
