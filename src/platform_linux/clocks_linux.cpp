@@ -9,25 +9,20 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 #include "hot_path.h"
-#include "hpet.h"
 #include "platform_clocks.h"
-#include "pm_timer.h"
 #include "privileges.h"
+#include "timer_list.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
 #include <x86intrin.h>
-#endif
-
-#if defined(__x86_64__)
-#define LEAPCHECK_HPET_TICK 1
-#else
-#define LEAPCHECK_HPET_TICK 0
 #endif
 
 namespace {
@@ -36,9 +31,8 @@ constexpr std::int64_t NanosecondsPerSecond = 1000000000;
 constexpr std::uint64_t MillisecondsPerSecond = 1000;
 
 constexpr ClockPaths SystemPaths{
-    {"/dev/hpet", "/sys/firmware/acpi/tables/HPET"},
-    "/sys/firmware/acpi/tables/FACP",
-    "/proc/ioports",
+    {"/dev/hpet", "/sys/firmware/acpi/tables/HPET",
+     "/sys/firmware/acpi/tables/FACP", "/proc/ioports"},
     "/sys/devices/system/clocksource/clocksource0/current_clocksource"};
 
 // The clock's line, on standard error: standard output is the report's.
@@ -108,10 +102,15 @@ std::int64_t StatedCounterFrequency() {
 // The timers that may become the tick count, found and opened before the
 // rate measurement, which then measures them too.
 struct TimerCandidates {
-  const volatile std::uint32_t* hpet;  // mapped registers, or null
-  std::uint32_t hpetPeriod;
-  PmTimerPort pmTimer;
-  bool pmTimerOpen;
+  OpenTimer timers[TimerCount];
+  bool open[TimerCount];
+};
+
+// A timer at one end of the measurement.
+struct TimerSample {
+  std::uint32_t low;      // its count, read right after the clock
+  std::uint32_t highest;  // the highest of its reads
+  bool inOrder;           // a read that checks its order found it so
 };
 
 // The raw monotonic clock, the counter and the candidate timers' counts at
@@ -119,21 +118,37 @@ struct TimerCandidates {
 struct ClockPair {
   std::int64_t nanoseconds;
   std::uint64_t count;
-  std::uint32_t hpetLow;
-  std::uint32_t pmTimerLow;
-  bool pmTimerInOrder;     // every read of the PM timer came in order
-  bool pmTimerPast24Bits;  // a read of it showed a count of 2^24 or more
+  TimerSample timers[TimerCount];
 };
+
+void ReadOpenTimers(const TimerCandidates& candidates,
+                    std::uint32_t (&lows)[TimerCount]) {
+  for (std::size_t i = 0; i < TimerCount; ++i) {
+    lows[i] = candidates.open[i] ? TimerFaces[i].read(candidates.timers[i]) : 0;
+  }
+}
+
+// Apart from the bracket, which a read that tries again would widen.
+void CheckOpenTimers(const TimerCandidates& candidates, ClockPair& pair,
+                     const std::uint32_t (&highest)[TimerCount]) {
+  for (std::size_t i = 0; i < TimerCount; ++i) {
+    std::uint32_t checked = 0;
+    pair.timers[i].inOrder =
+        candidates.open[i] &&
+        TimerFaces[i].readChecked(candidates.timers[i], checked);
+    pair.timers[i].highest = highest[i];
+  }
+}
 
 // The counter is read on both sides of the clock, and of a few tries the
 // narrowest bracket wins, so that an interruption between the reads (a busy
 // machine) does not skew the pair. The timers are read right after the
 // bracket, always at the same distance from the clock, so that their slow
 // uncached reads do not widen it.
-bool ReadClockPair(const TimerCandidates& timers, ClockPair& pair) {
+bool ReadClockPair(const TimerCandidates& candidates, ClockPair& pair) {
   constexpr int Tries = 16;
   std::uint64_t narrowest = UINT64_MAX;
-  bool past24Bits = false;
+  std::uint32_t highest[TimerCount] = {};
   for (int i = 0; i < Tries; ++i) {
     const std::uint64_t before = ReadHardwareCounter();
     std::int64_t nanoseconds = 0;
@@ -141,26 +156,20 @@ bool ReadClockPair(const TimerCandidates& timers, ClockPair& pair) {
       return false;
     }
     const std::uint64_t width = ReadHardwareCounter() - before;
-    const std::uint32_t hpetLow =
-        timers.hpet != nullptr ? *HpetMainCounter(timers.hpet) : 0;
-    const std::uint32_t pmTimerLow =
-        timers.pmTimerOpen
-            ? ReadPmTimer(timers.pmTimer.port, PmTimerMask(timers.pmTimer))
-            : 0;
-    past24Bits |= pmTimerLow > PmTimer24BitMask;
+    std::uint32_t lows[TimerCount] = {};
+    ReadOpenTimers(candidates, lows);
+    for (std::size_t t = 0; t < TimerCount; ++t) {
+      highest[t] = lows[t] > highest[t] ? lows[t] : highest[t];
+    }
     if (width < narrowest) {
       narrowest = width;
-      pair = ClockPair{
-          nanoseconds, before + width / 2, hpetLow, pmTimerLow, false, false};
+      pair = ClockPair{nanoseconds, before + width / 2, {}};
+      for (std::size_t t = 0; t < TimerCount; ++t) {
+        pair.timers[t].low = lows[t];
+      }
     }
   }
-  // Apart from the bracket, which a read that tries again would widen.
-  std::uint32_t checked = 0;
-  const bool inOrder = !timers.pmTimerOpen ||
-                       ReadPmTimerChecked(timers.pmTimer.port,
-                                          PmTimerMask(timers.pmTimer), checked);
-  pair.pmTimerInOrder = inOrder;
-  pair.pmTimerPast24Bits = past24Bits;
+  CheckOpenTimers(candidates, pair, highest);
   return true;
 }
 
@@ -169,19 +178,19 @@ bool ReadClockPair(const TimerCandidates& timers, ClockPair& pair) {
 // leaves the processor to others. A measurement stretched past a second (a
 // stop, a paused virtual machine) may have let a timer wrap unseen, and is
 // taken again, a few times at most.
-bool MeasureClocks(const TimerCandidates& timers, ClockPair& start,
+bool MeasureClocks(const TimerCandidates& candidates, ClockPair& start,
                    ClockPair& end) {
   constexpr timespec MeasureInterval{0, 100000000};
   constexpr std::int64_t Stretched = NanosecondsPerSecond;
   constexpr int Tries = 3;
   for (int i = 0; i < Tries; ++i) {
-    if (!ReadClockPair(timers, start)) {
+    if (!ReadClockPair(candidates, start)) {
       return false;
     }
     timespec remaining = MeasureInterval;
     while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
     }
-    if (!ReadClockPair(timers, end)) {
+    if (!ReadClockPair(candidates, end)) {
       return false;
     }
     if (end.nanoseconds - start.nanoseconds <= Stretched) {
@@ -191,79 +200,79 @@ bool MeasureClocks(const TimerCandidates& timers, ClockPair& start,
   return true;
 }
 
-// The HPET where it can be mapped (on x86-64 only: elsewhere the kernel
-// offers none to programs) and the PM timer, both, so that the one
+// Every timer the machine lets this process read, so that the one
 // measurement tells which of them counts its rate.
-TimerCandidates OpenTimers(const ClockPaths& paths, TickChoice& choice) {
-  TimerCandidates timers{};
-  if (LEAPCHECK_HPET_TICK) {
-    timers.hpet = MapHpet(paths.hpet, timers.hpetPeriod, choice.hpet);
-  } else {
-    choice.hpet = TimerRefusal::NotThisProcessor;
+TimerCandidates OpenTimers(const TimerPaths& paths,
+                           TimerRefusal (&refusals)[TimerCount]) {
+  TimerCandidates candidates{};
+  for (std::size_t i = 0; i < TimerCount; ++i) {
+    candidates.open[i] =
+        TimerFaces[i].open(paths, candidates.timers[i], refusals[i]);
   }
-  timers.pmTimerOpen =
-      OpenPmTimer(paths.fadt, paths.ioports, timers.pmTimer, choice.pmTimer);
-  return timers;
+  return candidates;
 }
 
-// Firmware sets TMR_VAL_EXT on 24-bit timers too, which the kernel never
-// reads past 24 bits: 32 only where the timer showed a count beyond them.
-void ProvePmTimerBits(PmTimerPort& timer, const ClockPair& start,
-                      const ClockPair& end) {
-  timer.bits = ProvenPmTimerBits(
-      timer.bits, start.pmTimerPast24Bits || end.pmTimerPast24Bits);
+// Whether the timer's reads came in order and it counted its stated rate
+// over the measurement's `nanoseconds`, in the width it proved.
+TimerRefusal ProveTimer(const TimerFace& face, OpenTimer& timer,
+                        const TimerSample& start, const TimerSample& end,
+                        std::int64_t nanoseconds) {
+  if (!start.inOrder || !end.inOrder) {
+    return TimerRefusal::OutOfOrder;
+  }
+  const std::uint32_t highest =
+      start.highest > end.highest ? start.highest : end.highest;
+  timer.bits = face.provenBits(timer, highest);
+  const std::uint32_t counts = (end.low - start.low) & TimerMask(timer.bits);
+  return TimerRateAgrees(timer.rate, counts, nanoseconds)
+             ? TimerRefusal::None
+             : TimerRefusal::WrongRate;
 }
 
-// The first timer that counted its stated rate over the measurement is the
-// tick count; the others are let go.
-void ChooseTick(TimerCandidates& timers, const ClockPair& start,
-                const ClockPair& end, TickClock& tick, TickChoice& choice) {
-  const std::int64_t nanoseconds = end.nanoseconds - start.nanoseconds;
-  if (timers.hpet != nullptr &&
-      TimerRateAgrees(HpetRate(timers.hpetPeriod), end.hpetLow - start.hpetLow,
-                      nanoseconds)) {
-    tick.source = TickSource::Hpet;
-    tick.hpetCounter = HpetMainCounter(timers.hpet);
-    StartWrappingTimer(tick.timer, HpetCounterBits, HpetRate(timers.hpetPeriod),
-                       end.hpetLow, CoarseMilliseconds(),
-                       RawClockSample{end.hpetLow - start.hpetLow, nanoseconds,
-                                      end.nanoseconds, 0, 0});
-    choice.hertz = TimerHertz(HpetRate(timers.hpetPeriod));
-    choice.pmTimer = TimerRefusal::None;
-  } else if (timers.hpet != nullptr) {
-    choice.hpet = TimerRefusal::WrongRate;
-    UnmapHpet(timers.hpet);
-  }
-  if (!timers.pmTimerOpen) {
-    return;
-  }
-  if (!start.pmTimerInOrder || !end.pmTimerInOrder) {
-    if (tick.source == TickSource::KernelClock) {
-      choice.pmTimer = TimerRefusal::OutOfOrder;
+void TakeTimer(std::size_t index, const OpenTimer& timer,
+               const ClockPair& start, const ClockPair& end, TickClock& tick) {
+  const std::uint32_t low = end.timers[index].low;
+  const std::uint32_t counts =
+      (low - start.timers[index].low) & TimerMask(timer.bits);
+  tick.source = TimerFaces[index].source;
+  tick.opened = timer;
+  StartWrappingTimer(tick.timer, timer.bits, timer.rate, low,
+                     CoarseMilliseconds(),
+                     RawClockSample{counts, end.nanoseconds - start.nanoseconds,
+                                    end.nanoseconds, 0, 0});
+}
+
+// The first timer, in order, that proves itself is the tick count; the
+// others are let go, each with its reason.
+void ChooseTick(TimerCandidates& candidates, const ClockPair& start,
+                const ClockPair& end, TickClock& tick) {
+  for (std::size_t i = 0; i < TimerCount; ++i) {
+    if (!candidates.open[i]) {
+      continue;
     }
-    ClosePmTimer(timers.pmTimer);
-    return;
+    OpenTimer& timer = candidates.timers[i];
+    const TimerRefusal refusal =
+        tick.source != TickSource::KernelClock
+            ? TimerRefusal::LetGo
+            : ProveTimer(TimerFaces[i], timer, start.timers[i], end.timers[i],
+                         end.nanoseconds - start.nanoseconds);
+    if (refusal == TimerRefusal::None) {
+      TakeTimer(i, timer, start, end, tick);
+    } else {
+      tick.refusals[i] = refusal;
+      TimerFaces[i].close(timer);
+    }
   }
-  ProvePmTimerBits(timers.pmTimer, start, end);
-  const std::uint32_t mask = PmTimerMask(timers.pmTimer);
-  if (tick.source == TickSource::KernelClock &&
-      TimerRateAgrees(PmTimerRate, (end.pmTimerLow - start.pmTimerLow) & mask,
-                      nanoseconds)) {
-    tick.source = TickSource::PmTimer;
-    tick.pmTimerPort = timers.pmTimer.port;
-    tick.hpetRefusal = choice.hpet;
-    StartWrappingTimer(
-        tick.timer, timers.pmTimer.bits, PmTimerRate, end.pmTimerLow,
-        CoarseMilliseconds(),
-        RawClockSample{(end.pmTimerLow - start.pmTimerLow) & mask, nanoseconds,
-                       end.nanoseconds, 0, 0});
-    choice.hertz = TimerHertz(PmTimerRate);
-    return;
+}
+
+// No rate to measure a timer with: each is let go.
+void CloseTimers(const TimerCandidates& candidates, TickClock& tick) {
+  for (std::size_t i = 0; i < TimerCount; ++i) {
+    if (candidates.open[i]) {
+      tick.refusals[i] = TimerRefusal::Unreadable;
+      TimerFaces[i].close(candidates.timers[i]);
+    }
   }
-  if (tick.source == TickSource::KernelClock) {
-    choice.pmTimer = TimerRefusal::WrongRate;
-  }
-  ClosePmTimer(timers.pmTimer);
 }
 
 #endif
@@ -300,36 +309,47 @@ std::int64_t ChooseCounterFrequency(std::int64_t stated,
 // kernel's clock and the stated one kept only where the two agree. The
 // timers are measured in the same interval, so that choosing one makes
 // start-up no longer.
-bool MeasureAndChooseClocks(const ClockPaths& paths, std::int64_t& frequency,
-                            TickClock& tick, TickChoice& choice) {
-  tick = TickClock{};
-  choice = TickChoice{};
-  choice.hertz = MillisecondsPerSecond;
-  ReadClocksource(paths.clocksource, choice.clocksource);
+namespace {
+
+bool MeasureAndChooseTick(const TimerPaths& paths, std::int64_t& frequency,
+                          TickClock& tick) {
 #if LEAPCHECK_HARDWARE_COUNTER
-  TimerCandidates timers = OpenTimers(paths, choice);
+  TimerCandidates candidates = OpenTimers(paths, tick.refusals);
   ClockPair start{};
   ClockPair end{};
-  const bool timed = MeasureClocks(timers, start, end);
-  if (!timed) {
-    start = end = ClockPair{};  // no timer counted its rate: all let go
-  }
-  ChooseTick(timers, start, end, tick, choice);
-  choice.source = tick.source;
-  if (!timed) {
+  if (!MeasureClocks(candidates, start, end)) {
+    CloseTimers(candidates, tick);
     return false;  // no rate to divide by
   }
+  ChooseTick(candidates, start, end, tick);
   const std::int64_t measured = MeasuredCounterRate(
       end.count - start.count, end.nanoseconds - start.nanoseconds);
   frequency = ChooseCounterFrequency(StatedCounterFrequency(), measured);
   return measured > 0;
 #else
   static_cast<void>(paths);
-  choice.hpet = TimerRefusal::NotThisProcessor;
-  choice.pmTimer = TimerRefusal::NotThisProcessor;
+  std::fill(std::begin(tick.refusals), std::end(tick.refusals),
+            TimerRefusal::NotThisProcessor);
   frequency = NanosecondsPerSecond;
   return true;
 #endif
+}
+
+}  // namespace
+
+bool MeasureAndChooseClocks(const ClockPaths& paths, std::int64_t& frequency,
+                            TickClock& tick, TickChoice& choice) {
+  tick = TickClock{};
+  const bool measured = MeasureAndChooseTick(paths.timers, frequency, tick);
+  choice = TickChoice{};
+  choice.source = tick.source;
+  choice.hertz = tick.source == TickSource::KernelClock
+                     ? MillisecondsPerSecond
+                     : TimerHertz(tick.opened.rate);
+  std::copy(std::begin(tick.refusals), std::end(tick.refusals),
+            std::begin(choice.refusals));
+  ReadClocksource(paths.clocksource, choice.clocksource);
+  return measured;
 }
 
 namespace {
@@ -394,36 +414,24 @@ std::uint32_t CoarseMilliseconds() {
 
 namespace {
 
-std::uint32_t ReadTimerLow(const TickClock& tick) {
-  return tick.source == TickSource::Hpet
-             ? *tick.hpetCounter
-             : ReadPmTimer(tick.pmTimerPort, tick.timer.mask);
-}
-
-// The timer that went wrong is let go (its comparator or port freed), and
+// The timer that went wrong is let go (its mapping or port freed), and
 // the kernel's clock read on from the timer's last count and the time since
 // it, so that the change shows as no leap; the line says so, once.
 LEAPCHECK_COLD_PATH std::uint32_t LeaveTimer(TickClock& tick, TimerRead read,
                                              std::uint32_t systemTick) {
-  const TimerRefusal why = read == TimerRead::Stopped ? TimerRefusal::Stopped
-                                                      : TimerRefusal::WentBack;
-  const bool hpet = tick.source == TickSource::Hpet;
-  TickChoice choice{TickSource::KernelClockAfterTimer,
-                    MillisecondsPerSecond,
-                    hpet ? why : tick.hpetRefusal,
-                    hpet ? TimerRefusal::LetGo : why,
-                    {}};
-  ReadClocksource(SystemPaths.clocksource, choice.clocksource);
+  const std::size_t left = TimerIndexOf(tick.source);
+  tick.refusals[left] = read == TimerRead::Stopped ? TimerRefusal::Stopped
+                                                   : TimerRefusal::WentBack;
+  TimerFaces[left].close(tick.opened);
   const std::uint32_t milliseconds =
       TimerMilliseconds(tick.timer.count, tick.timer.millisecondsPerCountQ64) +
       (systemTick - tick.timer.guardTick);
   tick.afterTimerOffset = milliseconds - systemTick;
-  if (hpet) {
-    UnmapHpetByCounter(tick.hpetCounter);
-  } else {
-    ClosePmTimer(PmTimerPort{tick.pmTimerPort, 0});
-  }
   tick.source = TickSource::KernelClockAfterTimer;
+  TickChoice choice{tick.source, MillisecondsPerSecond, {}, {}};
+  std::copy(std::begin(tick.refusals), std::end(tick.refusals),
+            std::begin(choice.refusals));
+  ReadClocksource(SystemPaths.clocksource, choice.clocksource);
   PrintTickLine(choice);
   return milliseconds;
 }
@@ -440,7 +448,8 @@ LEAPCHECK_COLD_PATH std::uint32_t ReadTimerAgain(TickClock& tick) {
   std::uint32_t systemTick = 0;
   for (int i = 0; i < Reads; ++i) {
     systemTick = CoarseMilliseconds();
-    const std::uint32_t low = ReadTimerLow(tick);
+    const std::uint32_t low =
+        TimerFaces[TimerIndexOf(tick.source)].read(tick.opened);
     read = ClassifyTimerRead(tick.timer, low, systemTick);
     if (read == TimerRead::Plausible) {
       return AdvanceWrappingTimer(tick.timer, low, systemTick,

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "hpet.h"
 #include "platform_clocks.h"
 #include "tick_line.h"
+#include "timer_face.h"
 
 // The counter rate to use: the processor's `stated` rate where it is within
 // 0.5 % of the `measured` one, else the measured rate. A stated rate of 0
@@ -19,9 +19,7 @@ std::int64_t MeasuredCounterRate(std::uint64_t counts,
 // Where the timers and the kernel's clocksource are looked for; tests point
 // them at files of their own.
 struct ClockPaths {
-  HpetPaths hpet;           // /dev/hpet, the firmware's table
-  const char* fadt;         // the FADT, /sys/firmware/acpi/tables/FACP
-  const char* ioports;      // /proc/ioports
+  TimerPaths timers;
   const char* clocksource;  // the kernel's current clocksource
 };
 

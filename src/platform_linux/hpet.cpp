@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 
 namespace {
 
@@ -17,6 +18,13 @@ namespace {
 constexpr int PeriodWord = 1;
 constexpr int MainCounterWord = 0xF0 / 4;
 constexpr std::size_t MappedBytes = 4096;  // the one page the kernel maps
+
+// Only x86-64 kernels offer the HPET to programs.
+#if defined(__x86_64__)
+constexpr bool ProgramsMayMapHpet = true;
+#else
+constexpr bool ProgramsMayMapHpet = false;
+#endif
 
 // The driver answers EBUSY where no HPET has a comparator left, and so
 // also where the machine has none at all: the firmware's table tells them
@@ -52,20 +60,20 @@ bool HoldsAPage(int fd) {
            status.st_size < static_cast<off_t>(MappedBytes));
 }
 
-}  // namespace
-
-bool IsValidHpetPeriod(std::uint32_t periodFemtoseconds) {
-  return periodFemtoseconds > 0 &&
-         periodFemtoseconds <= MaxHpetPeriodFemtoseconds;
+void UnmapHpet(const volatile std::uint32_t* registers) {
+  // munmap takes a plain pointer; the mapping is never written.
+  munmap(const_cast<std::uint32_t*>(registers), MappedBytes);
 }
 
-const volatile std::uint32_t* MapHpet(const HpetPaths& paths,
+// The registers mapped read-only, and the period they state; null and why
+// where they cannot be had.
+const volatile std::uint32_t* MapHpet(const char* device, const char* table,
                                       std::uint32_t& periodFemtoseconds,
                                       TimerRefusal& refusal) {
   // Not blocking: a device node that is no HPET must not hold the start.
-  const int fd = open(paths.device, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = open(device, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
-    refusal = RefusalOfOpen(errno, paths.table);
+    refusal = RefusalOfOpen(errno, table);
     return nullptr;
   }
   if (!HoldsAPage(fd)) {
@@ -90,18 +98,59 @@ const volatile std::uint32_t* MapHpet(const HpetPaths& paths,
   return registers;
 }
 
-void UnmapHpet(const volatile std::uint32_t* registers) {
-  if (registers != nullptr) {
-    // munmap takes a plain pointer; the mapping is never written.
-    munmap(const_cast<std::uint32_t*>(registers), MappedBytes);
+}  // namespace
+
+bool IsValidHpetPeriod(std::uint32_t periodFemtoseconds) {
+  return periodFemtoseconds > 0 &&
+         periodFemtoseconds <= MaxHpetPeriodFemtoseconds;
+}
+
+bool OpenHpet(const TimerPaths& paths, OpenTimer& timer,
+              TimerRefusal& refusal) {
+  if (!ProgramsMayMapHpet) {
+    refusal = TimerRefusal::NotThisProcessor;
+    return false;
   }
+  std::uint32_t period = 0;
+  const volatile std::uint32_t* const registers =
+      MapHpet(paths.hpetDevice, paths.hpetTable, period, refusal);
+  if (registers == nullptr) {
+    return false;
+  }
+  timer = OpenTimer{registers + MainCounterWord, 0, HpetCounterBits,
+                    HpetRate(period)};
+  return true;
 }
 
-void UnmapHpetByCounter(const volatile std::uint32_t* mainCounter) {
-  UnmapHpet(mainCounter - MainCounterWord);
+void CloseHpet(const OpenTimer& timer) {
+  UnmapHpet(timer.counter - MainCounterWord);
 }
 
-const volatile std::uint32_t* HpetMainCounter(
-    const volatile std::uint32_t* registers) {
-  return registers + MainCounterWord;
+// One load gives the whole count: there is nothing to read in order.
+bool ReadHpetChecked(const OpenTimer& timer, std::uint32_t& low) {
+  low = ReadHpet(timer);
+  return true;
+}
+
+unsigned ProvenHpetBits(const OpenTimer& timer, std::uint32_t /*highest*/) {
+  return timer.bits;
+}
+
+const char* HpetRefusalText(TimerRefusal refusal) {
+  switch (refusal) {
+    case TimerRefusal::Missing:
+      return "none";
+    case TimerRefusal::NoDriver:
+      return "no /dev/hpet (no driver, or a container)";
+    case TimerRefusal::Confined:
+      return "root may not open /dev/hpet here";
+    case TimerRefusal::Busy:
+      return "in use by another run";
+    case TimerRefusal::MappingOff:
+      return "the kernel lets no program map it (boot with hpet_mmap=1)";
+    case TimerRefusal::MappingUnsupported:
+      return "this kernel maps it for no program";
+    default:
+      return nullptr;
+  }
 }

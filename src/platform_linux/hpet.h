@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "timer_face.h"
 #include "timer_refusal.h"
 #include "wrapping_timer.h"
 
@@ -20,26 +21,24 @@ constexpr unsigned HpetCounterBits = 32;
 // one a working timer states.
 bool IsValidHpetPeriod(std::uint32_t periodFemtoseconds);
 
-struct HpetPaths {
-  const char* device;  // /dev/hpet
-  const char* table;   // the firmware's, /sys/firmware/acpi/tables/HPET
-};
-
-// Maps the timer's registers read-only from the device and reads its
-// period. Returns the mapped registers, or null and why where the device is
-// missing, may not be opened or mapped, or states no valid period.
-const volatile std::uint32_t* MapHpet(const HpetPaths& paths,
-                                      std::uint32_t& periodFemtoseconds,
-                                      TimerRefusal& refusal);
-void UnmapHpet(const volatile std::uint32_t* registers);
-// The same, from the main counter's address that HpetMainCounter gave.
-void UnmapHpetByCounter(const volatile std::uint32_t* mainCounter);
-
-// The main counter's 32-bit register in the mapped registers.
-const volatile std::uint32_t* HpetMainCounter(
-    const volatile std::uint32_t* registers);
-
 // The rate a stated period means.
 constexpr TimerRate HpetRate(std::uint32_t periodFemtoseconds) {
   return TimerRate{periodFemtoseconds, 1};
 }
+
+// Maps the timer's registers read-only from the device and reads its
+// period; refused where the device is missing, may not be opened or
+// mapped, or states no valid period. Only on x86-64: elsewhere the kernel
+// offers no HPET to programs.
+bool OpenHpet(const TimerPaths& paths, OpenTimer& timer, TimerRefusal& refusal);
+void CloseHpet(const OpenTimer& timer);
+
+// The main counter, as the pass reads it: one uncached load.
+inline std::uint32_t ReadHpet(const OpenTimer& timer) { return *timer.counter; }
+bool ReadHpetChecked(const OpenTimer& timer, std::uint32_t& low);
+unsigned ProvenHpetBits(const OpenTimer& timer, std::uint32_t highest);
+const char* HpetRefusalText(TimerRefusal refusal);
+
+constexpr TimerFace HpetFace{TickSource::Hpet, "HPET",          OpenHpet,
+                             ReadHpet,         ReadHpetChecked, ProvenHpetBits,
+                             CloseHpet,        HpetRefusalText};

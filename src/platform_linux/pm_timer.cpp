@@ -197,35 +197,59 @@ bool ParseIoportsPmTimer(const char* text, PmTimerPort& timer,
   return true;
 }
 
-bool OpenPmTimer(const char* fadtPath, const char* ioportsPath,
-                 PmTimerPort& timer, TimerRefusal& refusal) {
+bool OpenPmTimer(const TimerPaths& paths, OpenTimer& timer,
+                 TimerRefusal& refusal) {
+  PmTimerPort found{};
   if (!LEAPCHECK_PORT_IO) {
     refusal = TimerRefusal::NotThisProcessor;
     return false;
   }
-  if (!FindPmTimer(fadtPath, ioportsPath, timer, refusal)) {
+  if (!FindPmTimer(paths.fadt, paths.ioports, found, refusal)) {
     return false;
   }
   if (!HoldsCapability(CAP_SYS_RAWIO)) {
     refusal = RefusalOfDenial(geteuid() == 0, false);
     return false;
   }
-  if (!AllowPorts(timer.port, true)) {
+  if (!AllowPorts(found.port, true)) {
     refusal = RefusalOfError(errno);
     return false;
   }
+  timer = OpenTimer{nullptr, found.port, found.bits, PmTimerRate};
   return true;
 }
 
-void ClosePmTimer(const PmTimerPort& timer) { AllowPorts(timer.port, false); }
+void ClosePmTimer(const OpenTimer& timer) { AllowPorts(timer.port, false); }
 
-std::uint32_t PmTimerMask(const PmTimerPort& timer) {
-  return static_cast<std::uint32_t>((std::uint64_t{1} << timer.bits) - 1U);
+bool ReadPmTimerChecked(const OpenTimer& timer, std::uint32_t& value) {
+  const std::uint16_t port = timer.port;
+  return ReadPmTimerInOrder([port] { return ReadPort(port); },
+                            TimerMask(timer.bits), value);
 }
 
-bool ReadPmTimerChecked(std::uint16_t port, std::uint32_t mask,
-                        std::uint32_t& value) {
-  return ReadPmTimerInOrder([port] { return ReadPort(port); }, mask, value);
+std::uint32_t ReadPmTimerCount(const OpenTimer& timer) {
+  return ReadPmTimer(timer.port, TimerMask(timer.bits));
+}
+
+// Firmware sets TMR_VAL_EXT on 24-bit timers too, which the kernel never
+// reads past 24 bits: 32 only where the timer showed a count beyond them.
+unsigned ProvePmTimerBits(const OpenTimer& timer, std::uint32_t highest) {
+  return ProvenPmTimerBits(timer.bits, highest > PmTimer24BitMask);
+}
+
+const char* PmTimerRefusalText(TimerRefusal refusal) {
+  switch (refusal) {
+    case TimerRefusal::Missing:
+      return "none found";
+    case TimerRefusal::Confined:
+      return "root without CAP_SYS_RAWIO";
+    case TimerRefusal::HardwareReduced:
+      return "none (hardware-reduced ACPI)";
+    case TimerRefusal::MemorySpace:
+      return "in memory space, which is not read";
+    default:
+      return nullptr;
+  }
 }
 
 // As ReadPmTimerInOrder, in the plain loop the pass inlines.

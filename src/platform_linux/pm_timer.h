@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "timer_face.h"
 #include "timer_refusal.h"
 #include "wrapping_timer.h"
 
@@ -31,14 +32,11 @@ bool ParseFadtPmTimer(const unsigned char* table, std::size_t size,
 bool ParseIoportsPmTimer(const char* text, PmTimerPort& timer,
                          TimerRefusal& refusal);
 
-// Finds the timer from the tables at `fadtPath`, else the list at
-// `ioportsPath`, and asks for its port (ioperm).
-bool OpenPmTimer(const char* fadtPath, const char* ioportsPath,
-                 PmTimerPort& timer, TimerRefusal& refusal);
-void ClosePmTimer(const PmTimerPort& timer);
-
-// The bits of the port's value that count.
-std::uint32_t PmTimerMask(const PmTimerPort& timer);
+// Finds the timer from the FADT at `paths.fadt`, else the list at
+// `paths.ioports`, and asks for its port (ioperm).
+bool OpenPmTimer(const TimerPaths& paths, OpenTimer& timer,
+                 TimerRefusal& refusal);
+void ClosePmTimer(const OpenTimer& timer);
 
 constexpr std::uint32_t PmTimer24BitMask = 0xFFFFFF;
 
@@ -82,9 +80,18 @@ bool ReadPmTimerInOrder(PortReader read, std::uint32_t mask,
 
 // The timer read from its port as above; false where no triple was in
 // order.
-bool ReadPmTimerChecked(std::uint16_t port, std::uint32_t mask,
-                        std::uint32_t& value);
+bool ReadPmTimerChecked(const OpenTimer& timer, std::uint32_t& value);
 
 // The same on the pass, which takes the value either way: a timer whose
 // reads go wrong while the test runs shows in its comparison.
 std::uint32_t ReadPmTimer(std::uint16_t port, std::uint32_t mask);
+std::uint32_t ReadPmTimerCount(const OpenTimer& timer);
+
+// 24 bits, or the FADT's 32 where a count past 24 bits was seen
+// (ProvenPmTimerBits).
+unsigned ProvePmTimerBits(const OpenTimer& timer, std::uint32_t highest);
+const char* PmTimerRefusalText(TimerRefusal refusal);
+
+constexpr TimerFace PmTimerFace{
+    TickSource::PmTimer, "ACPI PM timer",  OpenPmTimer,  ReadPmTimerCount,
+    ReadPmTimerChecked,  ProvePmTimerBits, ClosePmTimer, PmTimerRefusalText};

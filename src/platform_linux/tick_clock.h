@@ -8,24 +8,20 @@
 
 #include <cstdint>
 
+#include "hpet.h"
 #include "pm_timer.h"
+#include "timer_face.h"
 #include "timer_refusal.h"
 #include "wrapping_timer.h"
 
-enum class TickSource : std::uint8_t {
-  KernelClock,
-  Hpet,
-  PmTimer,
-  KernelClockAfterTimer,  // the kernel's clock, from a timer's last count
-};
-
 struct TickClock {
-  WrappingTimer timer;  // the HPET or the PM timer, extended
-  const volatile std::uint32_t* hpetCounter;
+  WrappingTimer timer;             // the timer in use, extended
+  OpenTimer opened;                // where it is read
   std::uint32_t afterTimerOffset;  // to the kernel's clock, once it is left
-  std::uint16_t pmTimerPort;
   TickSource source;
-  TimerRefusal hpetRefusal;  // why not the HPET, where the PM timer is read
+  // Why each timer is not the one in use (LetGo: an earlier one was taken),
+  // for the line that tells of a timer left while the test runs.
+  TimerRefusal refusals[TimerCount];
 };
 
 // The kernel's coarse monotonic clock in milliseconds, wrapping at 2^32.
@@ -55,12 +51,12 @@ inline std::uint32_t AdvanceTimerTick(TickClock& tick, std::uint32_t low,
 
 inline std::uint32_t ReadHpetTick(TickClock& tick) {
   const std::uint32_t systemTick = CoarseMilliseconds();
-  return AdvanceTimerTick(tick, *tick.hpetCounter, systemTick);
+  return AdvanceTimerTick(tick, ReadHpet(tick.opened), systemTick);
 }
 
 inline std::uint32_t ReadPmTimerTick(TickClock& tick) {
   const std::uint32_t systemTick = CoarseMilliseconds();
-  return AdvanceTimerTick(tick, ReadPmTimer(tick.pmTimerPort, tick.timer.mask),
+  return AdvanceTimerTick(tick, ReadPmTimer(tick.opened.port, tick.timer.mask),
                           systemTick);
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "small_file.h"
+#include "timer_list.h"
 
 namespace {
 
@@ -20,40 +21,6 @@ void Append(LineBuffer& line, const char* text) {
     line.text[line.used++] = *text;
   }
   line.text[line.used] = '\0';
-}
-
-const char* HpetRefusalText(TimerRefusal refusal) {
-  switch (refusal) {
-    case TimerRefusal::Missing:
-      return "none";
-    case TimerRefusal::NoDriver:
-      return "no /dev/hpet (no driver, or a container)";
-    case TimerRefusal::Confined:
-      return "root may not open /dev/hpet here";
-    case TimerRefusal::Busy:
-      return "in use by another run";
-    case TimerRefusal::MappingOff:
-      return "the kernel lets no program map it (boot with hpet_mmap=1)";
-    case TimerRefusal::MappingUnsupported:
-      return "this kernel maps it for no program";
-    default:
-      return nullptr;
-  }
-}
-
-const char* PmTimerRefusalText(TimerRefusal refusal) {
-  switch (refusal) {
-    case TimerRefusal::Missing:
-      return "none found";
-    case TimerRefusal::Confined:
-      return "root without CAP_SYS_RAWIO";
-    case TimerRefusal::HardwareReduced:
-      return "none (hardware-reduced ACPI)";
-    case TimerRefusal::MemorySpace:
-      return "in memory space, which is not read";
-    default:
-      return nullptr;
-  }
 }
 
 const char* RefusalText(TimerRefusal refusal) {
@@ -86,35 +53,42 @@ void AppendRefusal(LineBuffer& line, const char* timer, const char* own,
   Append(line, own != nullptr ? own : RefusalText(refusal));
 }
 
-bool Either(const TickChoice& choice, TimerRefusal refusal) {
-  return choice.hpet == refusal || choice.pmTimer == refusal;
+// Whether any of the first `count` timers was refused for `refusal`.
+bool Any(const TickChoice& choice, std::size_t count, TimerRefusal refusal) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (choice.refusals[i] == refusal) {
+      return true;
+    }
+  }
+  return false;
 }
 
-// What a user can do about the refusals, by what the process is.
-void AppendAdvice(LineBuffer& line, const TickChoice& choice) {
-  if (Either(choice, TimerRefusal::NeedsRoot)) {
+// What a user can do about the refusals told, by what the process is.
+void AppendAdvice(LineBuffer& line, const TickChoice& choice,
+                  std::size_t told) {
+  if (Any(choice, told, TimerRefusal::NeedsRoot)) {
     Append(line, " (run as root: sudo leapcheck runtest)");
-  } else if (Either(choice, TimerRefusal::Confined)) {
+  } else if (Any(choice, told, TimerRefusal::Confined)) {
     Append(line, " (in a container: run it on the host)");
-  } else if (choice.hpet == TimerRefusal::Busy) {
+  } else if (Any(choice, told, TimerRefusal::Busy)) {
     Append(line, " (one run at a time: stop the service or the other run)");
   }
 }
 
-// Why neither timer is the tick count, or why the HPET is not where the PM
-// timer is.
+// Why no timer is the tick count, or why not those before the one that is.
 void AppendRefusals(LineBuffer& line, const TickChoice& choice) {
-  if (choice.source == TickSource::PmTimer) {
-    Append(line, "; not used: ");
-    AppendRefusal(line, "HPET", HpetRefusalText(choice.hpet), choice.hpet);
-  } else {
-    Append(line, "; no timer of its own: ");
-    AppendRefusal(line, "HPET", HpetRefusalText(choice.hpet), choice.hpet);
-    Append(line, "; ");
-    AppendRefusal(line, "ACPI PM timer", PmTimerRefusalText(choice.pmTimer),
-                  choice.pmTimer);
+  const std::size_t told = TimerIndexOf(choice.source);  // those before it
+  if (told == 0) {
+    return;
   }
-  AppendAdvice(line, choice);
+  Append(line, told < TimerCount ? "; not used: " : "; no timer of its own: ");
+  for (std::size_t i = 0; i < told; ++i) {
+    const TimerFace& face = TimerFaces[i];
+    const TimerRefusal refusal = choice.refusals[i];
+    Append(line, i == 0 ? "" : "; ");
+    AppendRefusal(line, face.name, face.refusalText(refusal), refusal);
+  }
+  AppendAdvice(line, choice, told);
 }
 
 }  // namespace
@@ -143,10 +117,11 @@ void FormatTickLine(const TickChoice& choice, char* line,
   char rate[32];
   std::snprintf(rate, sizeof rate, "%" PRIu64, choice.hertz);
   Append(text, "leapcheck: tick count: ");
-  if (choice.source == TickSource::Hpet) {
-    Append(text, "HPET, ");
-  } else if (choice.source == TickSource::PmTimer) {
-    Append(text, "ACPI PM timer, ");
+  const std::size_t taken = TimerIndexOf(choice.source);
+  const bool ownTimer = taken < TimerCount;
+  if (ownTimer) {
+    Append(text, TimerFaces[taken].name);
+    Append(text, ", ");
   } else {
     Append(text, "kernel clock (clocksource ");
     Append(text,
@@ -154,14 +129,10 @@ void FormatTickLine(const TickChoice& choice, char* line,
     Append(text, "), ");
   }
   Append(text, rate);
-  const bool ownTimer =
-      choice.source == TickSource::Hpet || choice.source == TickSource::PmTimer;
   const bool independent =
       ownTimer || IsIndependentClocksource(choice.clocksource);
   Append(text, independent ? " Hz, independent of the counter"
                            : " Hz, follows the counter: a leap of the whole "
                              "counter moves it too and cannot show");
-  if (choice.source != TickSource::Hpet) {
-    AppendRefusals(text, choice);
-  }
+  AppendRefusals(text, choice);
 }

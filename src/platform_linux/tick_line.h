@@ -9,15 +9,15 @@
 #include <cstdint>
 
 #include "tick_clock.h"
+#include "timer_face.h"
 #include "timer_refusal.h"
 
 constexpr std::size_t ClocksourceNameCapacity = 32;
 
 struct TickChoice {
   TickSource source;
-  std::uint64_t hertz;  // the timer's stated rate
-  TimerRefusal hpet;
-  TimerRefusal pmTimer;
+  std::uint64_t hertz;                        // the timer's stated rate
+  TimerRefusal refusals[TimerCount];          // in the order of timer_list.h
   char clocksource[ClocksourceNameCapacity];  // the kernel's; "" unknown
 };
 

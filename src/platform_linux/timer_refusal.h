@@ -5,7 +5,7 @@
 // Why a timer of the machine's own is not the tick count; said to the user
 // in the line that names the clock (tick_line.h).
 enum class TimerRefusal : std::uint8_t {
-  None,                // taken, or not looked at: an earlier one was taken
+  None,                // taken
   Missing,             // the machine shows none
   NoDriver,            // the firmware lists one, but there is no device
   NeedsRoot,           // only root may open or read it
@@ -22,7 +22,7 @@ enum class TimerRefusal : std::uint8_t {
   NotThisProcessor,    // no such timer on this kind of processor
   WentBack,            // taken, and then read below its last count
   Stopped,             // taken, and then stopped
-  LetGo,               // the PM timer, closed once the HPET was taken
+  LetGo,               // opened, and closed once an earlier one was taken
 };
 
 // Where the kernel says whether it is locked down.

@@ -60,7 +60,7 @@ void StartWrappingTimer(WrappingTimer& timer, unsigned bits, TimerRate rate,
                         std::uint32_t low, std::uint32_t systemTick,
                         const RawClockSample& raw) {
   const std::uint64_t wrap = std::uint64_t{1} << bits;
-  timer.mask = static_cast<std::uint32_t>(wrap - 1U);
+  timer.mask = TimerMask(bits);
   timer.count = low & timer.mask;
   timer.millisecondsPerCountQ64 = MillisecondsPerCountQ64(rate);
   timer.wrapMilliseconds =

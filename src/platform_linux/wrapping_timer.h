@@ -46,6 +46,11 @@ struct WrappingTimer {
 constexpr std::uint32_t BridgeToleranceMs = 1;
 constexpr std::uint32_t BridgeTolerancePerMillion = 200;
 
+// The bits a timer of `bits` (1 to 32) counts in.
+constexpr std::uint32_t TimerMask(unsigned bits) {
+  return static_cast<std::uint32_t>((std::uint64_t{1} << bits) - 1U);
+}
+
 // Whether `value` is within 0.5 % of `reference`: how near a clock's rate
 // must come to the kernel's measure of it to be believed.
 bool AgreeWithinHalfPercent(std::uint64_t value, std::uint64_t reference);

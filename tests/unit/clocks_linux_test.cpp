@@ -59,10 +59,9 @@ TEST(CounterFrequencyTest, RateInUseMatchesTheKernelClock) {
   TickClock tick{};
   TickChoice choice{};
   // Not StartClocks, which would give up root for the whole test.
-  constexpr ClockPaths NoTimers{{"/nonexistent", "/nonexistent"},
-                                "/nonexistent",
-                                "/nonexistent",
-                                "/nonexistent"};
+  constexpr ClockPaths NoTimers{
+      {"/nonexistent", "/nonexistent", "/nonexistent", "/nonexistent"},
+      "/nonexistent"};
   ASSERT_TRUE(MeasureAndChooseClocks(NoTimers, frequency, tick, choice));
   ASSERT_GT(frequency, 0);
   const Reading start = ReadBoth();

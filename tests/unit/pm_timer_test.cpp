@@ -191,17 +191,17 @@ TEST(PmTimerTest, EveryFailureLeavesTheKernelClock) {
   for (const Case& c : {Case{"/nonexistent", TimerRefusal::Missing},
                         Case{reduced.c_str(), TimerRefusal::HardwareReduced},
                         Case{"/tmp", TimerRefusal::Unreadable}}) {
-    const ClockPaths paths{
-        {"/nonexistent", "/nonexistent"}, c.fadt, ioports, "/nonexistent"};
+    const ClockPaths paths{{"/nonexistent", "/nonexistent", c.fadt, ioports},
+                           "/nonexistent"};
     std::int64_t frequency = 0;
     TickClock tick{};
     TickChoice choice{};
     EXPECT_TRUE(MeasureAndChooseClocks(paths, frequency, tick, choice));
     EXPECT_EQ(TickSource::KernelClock, tick.source) << c.fadt;
 #if defined(__x86_64__) || defined(__i386__)
-    EXPECT_EQ(c.why, choice.pmTimer) << c.fadt;
+    EXPECT_EQ(c.why, choice.refusals[1]) << c.fadt;
 #else
-    EXPECT_EQ(TimerRefusal::NotThisProcessor, choice.pmTimer);
+    EXPECT_EQ(TimerRefusal::NotThisProcessor, choice.refusals[1]);
 #endif
   }
   unlink(ioports);

@@ -12,7 +12,7 @@ namespace {
 
 std::string Line(TickSource source, std::uint64_t hertz, TimerRefusal hpet,
                  TimerRefusal pmTimer, const char* clocksource) {
-  TickChoice choice{source, hertz, hpet, pmTimer, {}};
+  TickChoice choice{source, hertz, {hpet, pmTimer}, {}};
   std::strncpy(choice.clocksource, clocksource, ClocksourceNameCapacity - 1);
   char line[512];
   FormatTickLine(choice, line, sizeof line);
@@ -84,8 +84,10 @@ TEST(TickLineTest, SaysWhyNoTimerOfItsOwnInWordsToActOn) {
     EXPECT_FALSE(IsIndependentClocksource(follows)) << follows;
   }
   // Cut short, never past its buffer.
-  TickChoice choice{TickSource::KernelClock, 1000, TimerRefusal::Busy,
-                    TimerRefusal::Busy, "tsc"};
+  TickChoice choice{TickSource::KernelClock,
+                    1000,
+                    {TimerRefusal::Busy, TimerRefusal::Busy},
+                    "tsc"};
   char small[16];
   FormatTickLine(choice, small, sizeof small);
   EXPECT_STREQ("leapcheck: tick", small);
