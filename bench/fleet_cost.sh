@@ -2,7 +2,7 @@
 # The controller's time per host for the playbook's check and collect:
 # eight Debian 12 and 13 containers (the fleet test's roots) reached through
 # nsenter, the parts run with -f 50 as the operator's page advises, and the
-# processor time of ansible-playbook and its forks divided by the hosts.
+# processor time of Ansible's main process divided by the hosts.
 # With a commit, the role as it was there is timed the same way first.
 # Needs root, systemd-nspawn, Ansible and the roots test `fleet` made.
 #   bench/fleet_cost.sh BUILD_DIR SOURCE_DIR [COMMIT]
@@ -35,26 +35,45 @@ for host in "${hosts[@]}"; do
 done > "$run/hosts"
 export ANSIBLE_LOCAL_TEMP=$work/ansible-tmp ANSIBLE_NOCOLOR=1 ANSIBLE_PYTHON_INTERPRETER=auto_silent
 
-# Processor seconds (user and system, the forks included) and wall seconds.
-timed() {  # label, ansible-playbook arguments...
-  local label=$1 start end
+# The processor time of Ansible's main process, where the per-host work
+# that more forks do not share out is done (the forks' time is the hosts'
+# own too: nsenter runs their modules as the forks' children), and the
+# wall time.
+launcher='
+import atexit, os, resource, runpy, shutil, sys
+def report():
+    used = resource.getrusage(resource.RUSAGE_SELF)
+    with open(os.environ["CPU_FILE"], "w") as out:
+        out.write("%.3f\n" % (used.ru_utime + used.ru_stime))
+atexit.register(report)
+sys.argv[0] = shutil.which("ansible-playbook")
+runpy.run_path(sys.argv[0], run_name="__main__")'
+played() {  # label, ansible-playbook arguments...: the main process's seconds
+  local label=$1 python
   shift
-  start=$(awk '{ print $14 + $15 + $16 + $17 }' /proc/$$/stat)
+  python=$(sed -n '1s/^#! *//p' "$(command -v ansible-playbook)")  # Ansible's own
+  (cd "$run" && CPU_FILE=$work/cpu $python -c "$launcher" -i hosts -f 50 -e "leapcheck_release=$run" "$@" \
+    < /dev/null > "$work/$label.log" 2>&1) || { tail -n 20 "$work/$label.log" >&2; fail "$label"; }
+  cat "$work/cpu"
+}
+# A part on one host and on all: what the main process spends on each host
+# beyond the first, and that projected to 500.
+timed() {  # label, playbook, tag
+  local one all
   SECONDS=0
-  (cd "$run" && ansible-playbook -i hosts -f 50 -e "leapcheck_release=$run" "$@" < /dev/null > "$work/$label.log" 2>&1) ||
-    { tail -n 20 "$work/$label.log"; fail "$label"; }
-  end=$(awk '{ print $14 + $15 + $16 + $17 }' /proc/$$/stat)
-  awk -v label="$label" -v ticks=$((end - start)) -v hz="$(getconf CLK_TCK)" -v n=${#hosts[@]} \
-    -v wall=$SECONDS 'BEGIN {
-      printf "%-16s %.2f s of processor for %d hosts: %.0f ms a host (500 hosts: %.0f s); %d s wall\n",
-        label, ticks / hz, n, 1000 * ticks / hz / n, 500 * ticks / hz / n, wall }'
+  one=$(played "$1 $3 1" "$2" --tags "$3" --limit "${hosts[0]}")
+  all=$(played "$1 $3 ${#hosts[@]}" "$2" --tags "$3")
+  awk -v label="$1 $3" -v one="$one" -v all="$all" -v n=${#hosts[@]} -v wall=$SECONDS 'BEGIN {
+      each = (all - one) / (n - 1)
+      printf "%-16s main process: %.2f s for 1 host, %.2f s for %d: %.0f ms each host more; 500 hosts: %.0f s (%d s wall)\n",
+        label, one, all, n, 1000 * each, one + 499 * each, wall }'
 }
 parts() {  # label, playbook
-  timed "$1 check" "$2" --tags check
-  timed "$1 start" "$2" --tags start > /dev/null
+  timed "$1" "$2" check
+  played "$1 start" "$2" --tags start > /dev/null
   sleep 5
-  timed "$1 collect" "$2" --tags collect
-  timed "$1 remove" "$2" --tags stop,remove > /dev/null
+  timed "$1" "$2" collect
+  played "$1 remove" "$2" --tags stop,remove > /dev/null
 }
 if [ -n "$before" ]; then
   mkdir -p "$run/before"
