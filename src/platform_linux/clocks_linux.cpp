@@ -35,6 +35,20 @@ constexpr ClockPaths SystemPaths{
      "/sys/firmware/acpi/tables/FACP", "/proc/ioports"},
     "/sys/devices/system/clocksource/clocksource0/current_clocksource"};
 
+// What the line tells of the clock `tick` reads: its rate, each timer's
+// reason, and the kernel's clocksource read from `clocksourcePath`.
+TickChoice ChoiceOf(const TickClock& tick, const char* clocksourcePath) {
+  TickChoice choice{};
+  choice.source = tick.source;
+  choice.hertz = TimerIndexOf(tick.source) < TimerCount
+                     ? TimerHertz(tick.opened.rate)
+                     : MillisecondsPerSecond;
+  std::copy(std::begin(tick.refusals), std::end(tick.refusals),
+            std::begin(choice.refusals));
+  ReadClocksource(clocksourcePath, choice.clocksource);
+  return choice;
+}
+
 // The clock's line, on standard error: standard output is the report's.
 void PrintTickLine(const TickChoice& choice) {
   constexpr std::size_t LineCapacity = 512;
@@ -341,14 +355,7 @@ bool MeasureAndChooseClocks(const ClockPaths& paths, std::int64_t& frequency,
                             TickClock& tick, TickChoice& choice) {
   tick = TickClock{};
   const bool measured = MeasureAndChooseTick(paths.timers, frequency, tick);
-  choice = TickChoice{};
-  choice.source = tick.source;
-  choice.hertz = tick.source == TickSource::KernelClock
-                     ? MillisecondsPerSecond
-                     : TimerHertz(tick.opened.rate);
-  std::copy(std::begin(tick.refusals), std::end(tick.refusals),
-            std::begin(choice.refusals));
-  ReadClocksource(paths.clocksource, choice.clocksource);
+  choice = ChoiceOf(tick, paths.clocksource);
   return measured;
 }
 
@@ -428,11 +435,7 @@ LEAPCHECK_COLD_PATH std::uint32_t LeaveTimer(TickClock& tick, TimerRead read,
       (systemTick - tick.timer.guardTick);
   tick.afterTimerOffset = milliseconds - systemTick;
   tick.source = TickSource::KernelClockAfterTimer;
-  TickChoice choice{tick.source, MillisecondsPerSecond, {}, {}};
-  std::copy(std::begin(tick.refusals), std::end(tick.refusals),
-            std::begin(choice.refusals));
-  ReadClocksource(SystemPaths.clocksource, choice.clocksource);
-  PrintTickLine(choice);
+  PrintTickLine(ChoiceOf(tick, SystemPaths.clocksource));
   return milliseconds;
 }
 
